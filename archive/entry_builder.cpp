@@ -1,0 +1,110 @@
+#include "archive/entry_builder.h"
+
+#include <cstdio>
+
+#include "archive/dos_time.h"
+#include "archive/names.h"
+#include "platform/platform.h"
+
+namespace kiv {
+
+EntryBuilder::EntryBuilder(ArchiveContext& context)
+    : context_(context), utf8Names_(context.versionNumber() > 3) {
+    context_.entries.createRoot();
+    context_.listingCursor = context_.entries.head();
+}
+
+Entry* EntryBuilder::appendNamed(Reader& catalogue) {
+    Entry* e = context_.entries.append();
+    context_.listingCursor = e;
+    e->attribute = kAttrSpecial;
+    std::string name = catalogue.readString();
+    if (utf8Names_) name = platform::utf8ToHost(name);
+    name = safeName(name);
+    std::string path;
+    path.reserve(prefix_.size() + name.size());
+    path = prefix_;
+    path.append(name, 0, kMaxPathBytes > path.size() ? kMaxPathBytes - path.size() : 0);
+    e->path = context_.entries.store(path.data(), path.size());
+    e->pathLength = static_cast<uint32_t>(path.size());
+    return e;
+}
+
+void EntryBuilder::setTime(Entry& e, uint64_t entryTime) { e.time = packDosTime(entryTime); }
+
+void EntryBuilder::completeDirectory(Entry& e) {
+    e.attribute = context_.hideEmptyDirs ? kAttrHidden : kAttrDirectory;
+}
+
+void EntryBuilder::completeFile(Entry& e, bool reference, uint64_t size, uint64_t dataOffset, uint64_t storedSize,
+                                uint16_t checksum) {
+    e.checksum = checksum;
+    if (reference) {
+        e.attribute = context_.showReferenceFiles ? kAttrFile : kAttrHidden;
+        return;
+    }
+    e.size = size;
+    e.dataOffset = dataOffset;
+    e.storedSize = storedSize;
+    e.attribute = context_.hideStoredFiles ? kAttrHidden : kAttrFile;
+}
+
+void EntryBuilder::completeLink(Entry& e, bool reference, const std::string* target) {
+    e.attribute = kAttrFile;
+    if (reference) {
+        if (context_.showReferenceLinks) setContent(e, "Link: (file not stored in this archive)");
+        else e.attribute = kAttrHidden;
+    } else if (context_.hideStoredLinks || !target) {
+        e.attribute = kAttrHidden;
+    } else {
+        setContent(e, "Link: (" + *target + ")");
+    }
+}
+
+void EntryBuilder::completeDevice(Entry& e, char kind, bool reference, int first, int second) {
+    e.attribute = kAttrSpecial;
+    if (reference) {
+        if (context_.showReferenceLinks) setContent(e, "(unknown) device");
+        else e.attribute = kAttrHidden;
+        return;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "(%c) device: (%d) (%d)", kind, first, second);
+    setContent(e, text);
+}
+
+void EntryBuilder::completeSpecial(Entry& e) { e.attribute = kAttrSpecial; }
+
+void EntryBuilder::completeDeleted(Entry& e) { e.attribute = kAttrDeleted; }
+
+void EntryBuilder::addLabel(uint64_t label, Entry& e) { context_.hardLinkLabels[label] = &e; }
+
+void EntryBuilder::resolveHardLink(Entry& e, uint64_t label) {
+    auto it = context_.hardLinkLabels.find(label);
+    if (it == context_.hardLinkLabels.end()) return;
+    const Entry& target = *it->second;
+    e.attribute = target.attribute;
+    e.checksum = target.checksum;
+    e.size = target.size;
+    e.storedSize = target.storedSize;
+    e.dataOffset = target.dataOffset;
+    e.content = target.content;
+    e.contentLength = target.contentLength;
+    e.time = target.time;
+}
+
+size_t EntryBuilder::enterDirectory(const Entry& directory) {
+    const size_t saved = prefix_.size();
+    if (!context_.flatArchive) {
+        prefix_.assign(directory.path, directory.pathLength);
+        if (prefix_.size() < kMaxPathBytes) prefix_ += '\\';
+    }
+    return saved;
+}
+
+void EntryBuilder::setContent(Entry& e, const std::string& text) {
+    e.content = context_.entries.store(text.data(), text.size());
+    e.contentLength = static_cast<uint32_t>(text.size());
+}
+
+}  // namespace kiv

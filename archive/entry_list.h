@@ -1,0 +1,48 @@
+// The entry list owns its entries and their texts in large blocks: a
+// catalogue of a million entries costs a few thousand allocations and about
+// 64 bytes per entry plus its path.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "archive/entry.h"
+
+namespace kiv {
+
+class EntryList {
+public:
+    EntryList() = default;
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+
+    Entry* head() const { return head_; }
+    Entry* tail() const { return tail_; }
+
+    // Starts a new list with the root placeholder. Throws std::bad_alloc.
+    Entry* createRoot();
+    // A new entry with initial values linked after the tail. Throws std::bad_alloc.
+    Entry* append();
+    // A NUL-terminated copy of n bytes kept as long as the list.
+    const char* store(const char* text, size_t n);
+
+    // Frees every entry and text.
+    void clear();
+
+private:
+    Entry* allocate();
+
+    static constexpr size_t kEntriesPerBlock = 4096;
+    static constexpr size_t kTextBlock = 256 * 1024;
+
+    std::vector<std::unique_ptr<Entry[]>> entryBlocks_;
+    size_t entriesLeft_ = 0;
+    std::vector<std::unique_ptr<char[]>> textBlocks_;
+    char* textCursor_ = nullptr;
+    size_t textLeft_ = 0;
+    Entry* head_ = nullptr;
+    Entry* tail_ = nullptr;
+};
+
+}  // namespace kiv

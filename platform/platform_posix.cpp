@@ -1,0 +1,216 @@
+// POSIX implementation of the platform interface (Linux file managers load
+// the same plug-in from a shared object).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "plugin/load.h"
+
+namespace platform {
+
+namespace {
+void* module = nullptr;
+std::atomic<unsigned> beeps{0};
+InputBoxFunction inputBox = nullptr;
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+}  // namespace
+
+void setModuleHandle(void* handle) { module = handle; }
+void* moduleHandle() { return module; }
+
+std::string modulePath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&modulePath), &info) || !info.dli_fname) return std::string();
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved)) return resolved;
+    return info.dli_fname;
+}
+
+std::string besideModule(const char* name) {
+    const std::string path = modulePath();
+    if (path.empty()) return path;
+    const std::string result = folderOf(path) + name;
+    return result.size() < PATH_MAX ? result : std::string();
+}
+
+// Valid UTF-8 passes unchanged; every byte of an invalid sequence (stray
+// continuation bytes, overlong forms, surrogates, values past U+10FFFF,
+// truncated sequences) becomes '?'.
+std::string utf8ToHost(const std::string& in) {
+    std::string out;
+    out.reserve(in.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t n = in.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (c < 0x80) len = 1;
+        else if (c >= 0xC2 && c <= 0xDF) len = 2;
+        else if (c == 0xE0) len = 3, lo = 0xA0;
+        else if (c >= 0xE1 && c <= 0xEC) len = 3;
+        else if (c == 0xED) len = 3, hi = 0x9F;
+        else if (c >= 0xEE && c <= 0xEF) len = 3;
+        else if (c == 0xF0) len = 4, lo = 0x90;
+        else if (c >= 0xF1 && c <= 0xF3) len = 4;
+        else if (c == 0xF4) len = 4, hi = 0x8F;
+        bool valid = len != 0 && i + len <= n;
+        if (valid && len > 1) {
+            valid = s[i + 1] >= lo && s[i + 1] <= hi;
+            for (size_t k = 2; valid && k < len; ++k) valid = s[i + k] >= 0x80 && s[i + k] <= 0xBF;
+        }
+        if (valid) {
+            out.append(in, i, len);
+            i += len;
+        } else {
+            out += '?';
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool localTime(int32_t seconds, std::tm& out) {
+    if (seconds < 0) return false;
+    const time_t t = seconds;
+    return localtime_r(&t, &out) != nullptr;
+}
+
+bool fileModTime(const char* path, int64_t& mtime) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    mtime = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
+std::FILE* openRead(const char* path) { return std::fopen(path, "rb"); }
+
+bool seekFile(std::FILE* f, int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
+
+int64_t fileLength(std::FILE* f) {
+    std::fflush(f);
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+PathKind pathKind(const char* path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return PathKind::Missing;
+    return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
+    std::string pattern = folderOf(dest) + ".kiv-XXXXXX";
+    if (dest.find('/') == std::string::npos) pattern = ".kiv-XXXXXX";
+    std::string buffer = pattern;
+    const int fd = mkstemp(&buffer[0]);
+    if (fd < 0) return nullptr;
+    // Give the file the mode a plain create (or the file it replaces) would have.
+    struct stat st;
+    mode_t mode;
+    if (stat(dest.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd, mode);
+    std::FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        unlink(buffer.c_str());
+        return nullptr;
+    }
+    tempPath = buffer;
+    return f;
+}
+
+bool replaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+void removeFile(const char* path) { std::remove(path); }
+
+size_t maxPathBytes() { return PATH_MAX; }
+
+void beep() { ++beeps; }
+unsigned beepCount() { return beeps.load(); }
+
+void setInputBox(InputBoxFunction box) { inputBox = box; }
+
+void clearOwnerWindow() {}
+
+namespace {
+// Asks on the controlling terminal with echo off. 1 for a line, 2 otherwise.
+int promptOnTerminal(char* buffer) {
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return 2;
+    const char prompt[] = "Password required!\nPassword: ";
+    (void)!write(fd, prompt, sizeof prompt - 1);
+    termios saved{};
+    const bool haveTerm = tcgetattr(fd, &saved) == 0;
+    if (haveTerm) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    bool gotLine = false;
+    char c;
+    while (read(fd, &c, 1) == 1) {
+        if (c == '\n' || c == '\r') {
+            gotLine = true;
+            break;
+        }
+        if (line.size() < 79) line.push_back(c);
+    }
+    if (haveTerm) tcsetattr(fd, TCSAFLUSH, &saved);
+    (void)!write(fd, "\n", 1);
+    close(fd);
+    if (!gotLine) return 2;
+    std::memcpy(buffer, line.data(), line.size());
+    buffer[line.size()] = 0;
+    std::memset(&line[0], 0, line.size());
+    return 1;
+}
+}  // namespace
+
+int promptPassword(char* buffer) {
+    if (inputBox) {
+        char value[80] = {0};
+        char caption[] = "Password required!";
+        char prompt[] = "Password:";
+        const int ok = inputBox(caption, prompt, 1, value, 79);
+        value[79] = 0;
+        if (!ok) return 2;
+        std::memcpy(buffer, value, 80);
+        std::memset(value, 0, sizeof value);
+        return 1;
+    }
+    return promptOnTerminal(buffer);
+}
+
+}  // namespace platform
+
+// The shared object's constructor and destructor are its load and unload
+// handler.
+__attribute__((constructor)) static void kivLoad() {
+    kiv::libraryEntry(platform::moduleHandle(), kiv::kProcessAttach, nullptr);
+}
+__attribute__((destructor)) static void kivUnload() {
+    kiv::libraryEntry(platform::moduleHandle(), kiv::kProcessDetach, nullptr);
+}

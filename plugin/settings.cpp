@@ -1,0 +1,66 @@
+#include "plugin/settings.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace kiv {
+
+namespace {
+
+struct Key {
+    const char* name;
+    uint8_t ArchiveContext::*flag;
+};
+
+const Key kKeys[] = {
+    {"flatArchive", &ArchiveContext::flatArchive},
+    {"hideEmptyDirs", &ArchiveContext::hideEmptyDirs},
+    {"hideStoredFiles", &ArchiveContext::hideStoredFiles},
+    {"hideStoredLinks", &ArchiveContext::hideStoredLinks},
+    {"showDeletedFiles", &ArchiveContext::showDeletedFiles},
+    {"showReferenceFiles", &ArchiveContext::showReferenceFiles},
+    {"showReferenceLinks", &ArchiveContext::showReferenceLinks},
+};
+
+std::string settingsPath() { return platform::besideModule("kiv.ini"); }
+
+}  // namespace
+
+void readSettings(ArchiveContext& context) {
+    const std::string path = settingsPath();
+    if (path.empty()) return;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return;
+    // Pieces of at most 79 characters; each piece counts as a line of its own.
+    char piece[80];
+    while (std::fgets(piece, sizeof piece, f)) {
+        char* eq = std::strchr(piece, '=');
+        if (!eq) continue;
+        *eq = 0;
+        for (const Key& key : kKeys) {
+            if (std::strcmp(piece, key.name) == 0) {
+                context.*key.flag = std::atoi(eq + 1) != 0 ? 1 : 0;
+                break;
+            }
+        }
+    }
+    std::fclose(f);
+}
+
+void writeDefaultSettings() {
+    const std::string path = settingsPath();
+    if (path.empty()) return;
+    if (std::FILE* existing = std::fopen(path.c_str(), "r")) {
+        std::fclose(existing);
+        return;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return;
+    for (const Key& key : kKeys) std::fprintf(f, "%s=0\n", key.name);
+    std::fclose(f);
+}
+
+}  // namespace kiv

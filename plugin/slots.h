@@ -1,0 +1,31 @@
+// The two process-wide archive slots. A slot keeps its parsed archive after
+// the host closes it, so reopening the unchanged file costs no second parse.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "archive/context.h"
+
+namespace kiv {
+
+struct ArchiveSlot {
+    std::unique_ptr<ArchiveContext> context;
+    std::string archivePath;  // the ArcName of the last successful open
+    int busy = 0;
+};
+
+constexpr int kSlotCount = 2;
+
+ArchiveSlot* slotTable();
+// The slot behind a host handle, or null for anything OpenArchive did not
+// return (the interface reserves -1, for instance).
+ArchiveSlot* slotFromHandle(void* handle);
+
+// The handle for ArcName, or null with the code in result.
+ArchiveSlot* openSlot(const char* path, int& result);
+void closeSlot(ArchiveSlot& slot);
+// Empties every slot (load and unload).
+void resetSlots(bool destroyContexts);
+
+}  // namespace kiv

@@ -1,0 +1,150 @@
+#include "readers/decoding_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "readers/archive_integer.h"
+
+namespace kiv {
+
+DecodingReader::DecodingReader(Reader* source, int64_t start)
+    : src_(source), sourcePosition_(static_cast<uint64_t>(start)) {
+    if (!source) throw ReaderError("Passed NULL reader!");
+    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
+    if (!inputBuffer_) throw ReaderError("Out of memory!");
+    outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
+    if (!outputBuffer_) throw ReaderError("Out of memory!");
+    readPointer_ = outputBuffer_.get();
+}
+
+DecodingReader::~DecodingReader() = default;
+
+void DecodingReader::fill() {
+    if (ended_) return;
+    uint8_t* const out = outputBuffer_.get();
+    if (available_ > 0 && readPointer_ != out) std::memmove(out, readPointer_, static_cast<size_t>(available_));
+    readPointer_ = out;
+    uint8_t* const mark = out + available_;
+    const unsigned room = static_cast<unsigned>(kBufferSize - available_);
+    setOutput(mark, room);
+    for (;;) {
+        bool dry = false;
+        if (inputLeft() == 0) {
+            const int n = src_->seek(static_cast<int64_t>(sourcePosition_), 0) == 0
+                              ? src_->read(inputBuffer_.get(), kBufferSize)
+                              : 0;
+            if (n <= 0) {
+                dry = true;
+                setInput(inputBuffer_.get(), 0);
+            } else {
+                setInput(inputBuffer_.get(), static_cast<unsigned>(n));
+                sourcePosition_ += static_cast<uint64_t>(n);
+            }
+        }
+        const unsigned inputBefore = inputLeft();
+        const Step step = decode();
+        const int produced = static_cast<int>(outputNext() - mark);
+        if (step == Step::Fail) {
+            ended_ = true;
+            return;
+        }
+        available_ += produced;
+        if (step == Step::End) {
+            ended_ = true;
+            return;
+        }
+        if (produced > 0) return;
+        if (dry || inputLeft() == inputBefore) {
+            // Nothing produced and nothing consumed: no later call can help.
+            ended_ = true;
+            return;
+        }
+        setOutput(mark, room);
+    }
+}
+
+bool DecodingReader::need(int k) {
+    while (available_ < k) {
+        const int before = available_;
+        fill();
+        if (available_ == before) break;
+    }
+    if (available_ >= k) return true;
+    available_ = 0;  // the data ended inside the value: drop the partial bytes
+    return false;
+}
+
+int DecodingReader::readChar() {
+    if (!need(1)) return 0;
+    --available_;
+    return static_cast<signed char>(*readPointer_++);
+}
+
+int DecodingReader::readCharBackward() { return 0; }
+
+int DecodingReader::readShort() {
+    if (!need(2)) return 0;
+    const int v = static_cast<int16_t>((readPointer_[0] << 8) | readPointer_[1]);
+    readPointer_ += 2;
+    available_ -= 2;
+    return v;
+}
+
+int32_t DecodingReader::readInt() {
+    if (!need(4)) return 0;
+    const uint8_t* p = readPointer_;
+    const uint32_t v = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+    readPointer_ += 4;
+    available_ -= 4;
+    return static_cast<int32_t>(v);
+}
+
+uint64_t DecodingReader::readNumber() { return decodeArchiveInteger(*this); }
+
+std::string DecodingReader::readString() {
+    std::string s;
+    for (;;) {
+        if (available_ == 0 && !need(1)) return s;
+        const void* nul = std::memchr(readPointer_, 0, static_cast<size_t>(available_));
+        const int n = nul ? static_cast<int>(static_cast<const uint8_t*>(nul) - readPointer_) : available_;
+        if (s.size() < kMaxStringBytes)
+            s.append(reinterpret_cast<const char*>(readPointer_), std::min<size_t>(n, kMaxStringBytes - s.size()));
+        readPointer_ += n;
+        available_ -= n;
+        if (nul) {
+            ++readPointer_;
+            --available_;
+            return s;
+        }
+    }
+}
+
+int DecodingReader::read(void* buffer, int length) {
+    if (length <= 0) return 0;
+    if (available_ < length) fill();
+    const int n = std::min(length, available_);
+    std::memcpy(buffer, readPointer_, static_cast<size_t>(n));
+    readPointer_ += n;
+    available_ -= n;
+    return n;
+}
+
+int DecodingReader::seek(int64_t offset, int origin) {
+    if (origin != 1 || offset <= 0) return 0;
+    int64_t skipped = 0;
+    while (skipped < offset) {
+        if (available_ == 0) {
+            fill();
+            if (available_ == 0) break;
+        }
+        const int n = static_cast<int>(std::min<int64_t>(offset - skipped, available_));
+        readPointer_ += n;
+        available_ -= n;
+        skipped += n;
+    }
+    return static_cast<int>(skipped);
+}
+
+int64_t DecodingReader::tell() { return 0; }
+
+}  // namespace kiv

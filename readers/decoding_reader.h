@@ -1,0 +1,68 @@
+// Shared machinery of the decompressing readers: compressed bytes are
+// fetched from the source 4096 at a time from sourcePosition on, decoded into
+// a 4096-byte output buffer and delivered from there. Forward only: no
+// backward reads, no tell, no absolute seeks; seek(n, 1) skips n bytes.
+//
+// Once the decoder has reported the end of its stream or an error, or the
+// source has run dry and the decoder can produce nothing more, the reader
+// has ended for good: every operation reports the end of the data. That
+// also stops decoders that answer "fine" for ever without progress on
+// truncated input.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "readers/reader.h"
+
+namespace kiv {
+
+class DecodingReader : public Reader {
+public:
+    ~DecodingReader() override;
+
+    int readChar() override;
+    int readCharBackward() override;  // unsupported: 0
+    int readShort() override;
+    int32_t readInt() override;
+    uint64_t readNumber() override;
+    std::string readString() override;
+    int read(void* buffer, int length) override;
+    int seek(int64_t offset, int origin) override;
+    int64_t tell() override;  // always 0
+
+protected:
+    static constexpr int kBufferSize = 4096;
+
+    enum class Step { Ok, End, Fail };
+
+    // Throws "Passed NULL reader!" (before allocating) or "Out of memory!".
+    DecodingReader(Reader* source, int64_t start);
+
+    // The decoder behind the shared loop. `decode` runs once over the input
+    // and output areas last set; the pointers and counts move as it works.
+    virtual void setInput(uint8_t* data, unsigned length) = 0;
+    virtual unsigned inputLeft() const = 0;
+    virtual void setOutput(uint8_t* data, unsigned room) = 0;
+    virtual uint8_t* outputNext() const = 0;
+    virtual Step decode() = 0;
+
+    uint8_t* inputBuffer() { return inputBuffer_.get(); }
+
+private:
+    void fill();
+    bool need(int k);  // true when k bytes are available
+
+    Reader* src_;
+    uint64_t sourcePosition_;
+    int available_ = 0;
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t, Free> inputBuffer_;
+    std::unique_ptr<uint8_t, Free> outputBuffer_;
+    uint8_t* readPointer_ = nullptr;
+    bool ended_ = false;
+};
+
+}  // namespace kiv
