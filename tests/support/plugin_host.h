@@ -1,0 +1,59 @@
+// Loads a built plug-in by path and drives its exports the way the file
+// manager does, for end-to-end tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "plugin/wcxapi.h"
+
+namespace kivtest {
+
+struct Listed {
+    std::string name;
+    int packSize = 0;
+    int unpSize = 0;
+    int fileTime = 0;
+    int fileAttr = 0;
+};
+
+class PluginHost {
+public:
+    // Loads the library at `path` (each distinct path is its own instance).
+    explicit PluginHost(const std::string& path);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    tOpenArchiveProc OpenArchive;
+    tReadHeaderProc ReadHeader;
+    tProcessFileProc ProcessFile;
+    tCloseArchiveProc CloseArchive;
+    tSetChangeVolProcProc SetChangeVolProc;
+    tSetProcessDataProcProc SetProcessDataProc;
+    tGetPackerCapsProc GetPackerCaps;
+    tExtensionInitializeProc ExtensionInitialize = nullptr;  // POSIX builds only
+
+    // Opens; the handle or null with the code in result.
+    void* open(const std::string& archive, int& result);
+    // Lists a whole archive (open, read every header, close). Returns the
+    // open result; entries go to `out`.
+    int list(const std::string& archive, std::vector<Listed>& out);
+    // Reads all headers of an open archive, applying `each` (which returns
+    // the ProcessFile result to record, or skips) to every entry.
+    std::vector<Listed> walk(void* handle, const std::function<void(const Listed&)>& each = {});
+
+    // Answers for the input box the plug-in asks for a password; null = the
+    // host has none (Cancel).
+    void setPassword(const char* password);
+    int passwordPrompts() const;
+
+private:
+    void* library_ = nullptr;
+};
+
+// Path of the plug-in built by this tree.
+std::string builtPlugin();
+
+}  // namespace kivtest

@@ -1,0 +1,196 @@
+// GZReader and BZ2Reader: the same contract over both decoders.
+#include <bzlib.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <memory>
+#include <random>
+
+#include "readers/bz2_reader.h"
+#include "readers/file_reader.h"
+#include "readers/gz_reader.h"
+#include "tests/support/temp_dir.h"
+
+using kiv::FileReader;
+using kiv::Reader;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes deflateBytes(const Bytes& in) {
+    uLongf n = compressBound(in.size());
+    Bytes out(n);
+    compress2(out.data(), &n, in.data(), in.size(), 9);
+    out.resize(n);
+    return out;
+}
+
+Bytes bzipBytes(const Bytes& in) {
+    unsigned n = static_cast<unsigned>(in.size() + in.size() / 100 + 600);
+    Bytes out(n);
+    BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n,
+                             const_cast<char*>(reinterpret_cast<const char*>(in.data())),
+                             static_cast<unsigned>(in.size()), 9, 0, 0);
+    out.resize(n);
+    return out;
+}
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes pseudoText(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    const char* words[] = {"alpha ", "beta ", "gamma\n", "delta ", "kiv ", "0123 "};
+    Bytes out;
+    while (out.size() < n) {
+        const char* w = words[rng() % 6];
+        out.insert(out.end(), w, w + strlen(w));
+    }
+    out.resize(n);
+    return out;
+}
+
+enum class Codec { Zlib, Bzip2 };
+
+struct DecodingFixture : ::testing::TestWithParam<Codec> {
+    kivtest::TempDir dir;
+    std::unique_ptr<FileReader> file;
+
+    Bytes compress(const Bytes& in) { return GetParam() == Codec::Zlib ? deflateBytes(in) : bzipBytes(in); }
+
+    // Writes `stream` at offset 100 of a file and opens the file.
+    void place(const Bytes& stream, const Bytes& after = {}) {
+        Bytes f(100, 0xEE);
+        f.insert(f.end(), stream.begin(), stream.end());
+        f.insert(f.end(), after.begin(), after.end());
+        kivtest::writeFile(dir.file("a"), f);
+        file = std::make_unique<FileReader>(dir.file("a").c_str());
+    }
+    std::unique_ptr<Reader> reader(int64_t start = 100) {
+        if (GetParam() == Codec::Zlib) return std::make_unique<kiv::GZReader>(file.get(), start);
+        return std::make_unique<kiv::BZ2Reader>(file.get(), start);
+    }
+};
+
+}  // namespace
+
+TEST_P(DecodingFixture, ReadsAndEnds) {
+    place(compress(text("hello")), text("trailing bytes after the stream"));
+    auto r = reader();
+    char buf[100];
+    EXPECT_EQ(5, r->read(buf, 100));
+    EXPECT_EQ("hello", std::string(buf, 5));
+    EXPECT_EQ(0, r->read(buf, 100));
+    EXPECT_EQ(0, r->readChar());
+    EXPECT_EQ(0, r->tell());
+}
+
+TEST_P(DecodingFixture, ForwardSkipOnly) {
+    place(compress(text("hello")));
+    auto r = reader();
+    EXPECT_EQ(2, r->seek(2, 1));
+    EXPECT_EQ(0x6C, r->readChar());
+    EXPECT_EQ(0, r->seek(2, 0));
+    EXPECT_EQ(0, r->seek(-1, 1));
+    EXPECT_EQ(0, r->seek(0, 1));
+    EXPECT_EQ(0, r->seek(2, 2));
+    EXPECT_EQ(0, r->readCharBackward());
+    EXPECT_EQ(0x6C, r->readChar());
+    // Skipping past the end reports what was skipped.
+    EXPECT_EQ(1, r->seek(10, 1));
+}
+
+TEST_P(DecodingFixture, PartialValuesAtTheEnd) {
+    place(compress({0x80, 0x01, 0x61, 0x62, 0x63}));
+    auto r = reader();
+    EXPECT_EQ(-32767, r->readShort());
+    EXPECT_EQ(0, r->readInt());  // only three bytes remain: dropped
+    char b[4];
+    EXPECT_EQ(0, r->read(b, 4));
+
+    place(compress({0x61, 0x62}));
+    auto s = reader();
+    EXPECT_EQ("ab", s->readString());
+    EXPECT_EQ("", s->readString());
+}
+
+TEST_P(DecodingFixture, AwkwardChunksDeliverExactlyTheData) {
+    const Bytes data = pseudoText(300000, 3);
+    place(compress(data));
+    auto r = reader();
+    Bytes got;
+    std::mt19937 rng(11);
+    uint8_t buf[5000];
+    for (int guard = 0; guard < 1000000; ++guard) {
+        const int want = static_cast<int>(rng() % 5000) + 1;
+        const int n = r->read(buf, want);
+        ASSERT_LE(n, want);
+        if (n == 0) break;
+        got.insert(got.end(), buf, buf + n);
+    }
+    EXPECT_EQ(data, got);
+}
+
+TEST_P(DecodingFixture, TwoReadersOverOneSourceInterleave) {
+    const Bytes a = pseudoText(20000, 1), b = pseudoText(30000, 2);
+    const Bytes ca = compress(a), cb = compress(b);
+    Bytes both = ca;
+    both.insert(both.end(), cb.begin(), cb.end());
+    place(both);
+    auto ra = reader(100), rb = reader(100 + static_cast<int64_t>(ca.size()));
+    Bytes ga, gb;
+    uint8_t buf[333];
+    for (;;) {
+        const int na = ra->read(buf, sizeof buf);
+        ga.insert(ga.end(), buf, buf + na);
+        const int nb = rb->read(buf, sizeof buf);
+        gb.insert(gb.end(), buf, buf + nb);
+        if (na == 0 && nb == 0) break;
+    }
+    EXPECT_EQ(a, ga);
+    EXPECT_EQ(b, gb);
+}
+
+TEST_P(DecodingFixture, TruncatedOrCorruptDataEndsPromptly) {
+    const Bytes data = pseudoText(200000, 5);
+    Bytes stream = compress(data);
+    for (const double keep : {0.5, 0.9, 0.999}) {
+        Bytes cut(stream.begin(), stream.begin() + static_cast<long>(stream.size() * keep));
+        place(cut);
+        auto r = reader();
+        const auto start = std::chrono::steady_clock::now();
+        size_t total = 0;
+        uint8_t buf[4096];
+        int n;
+        while ((n = r->read(buf, sizeof buf)) > 0) {
+            ASSERT_TRUE(std::equal(buf, buf + n, data.begin() + static_cast<long>(total)));
+            total += static_cast<size_t>(n);
+        }
+        EXPECT_LT(total, data.size());
+        EXPECT_EQ(0, r->read(buf, sizeof buf));  // and stays ended
+        EXPECT_EQ(0, r->readChar());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+    // Garbage in the middle of the stream.
+    Bytes bad = stream;
+    for (size_t i = bad.size() / 3; i < bad.size() / 3 + 64; ++i) bad[i] ^= 0x5A;
+    place(bad);
+    auto r = reader();
+    size_t total = 0;
+    uint8_t buf[4096];
+    for (int n; (n = r->read(buf, sizeof buf)) > 0;) total += static_cast<size_t>(n);
+    EXPECT_LT(total, data.size());
+}
+
+TEST_P(DecodingFixture, NullSource) {
+    try {
+        if (GetParam() == Codec::Zlib) kiv::GZReader r(nullptr, 0);
+        else kiv::BZ2Reader r(nullptr, 0);
+        FAIL();
+    } catch (const kiv::ReaderError& e) {
+        EXPECT_STREQ("Passed NULL reader!", e.what());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, DecodingFixture, ::testing::Values(Codec::Zlib, Codec::Bzip2),
+                         [](const auto& info) { return info.param == Codec::Zlib ? "zlib" : "bzip2"; });
