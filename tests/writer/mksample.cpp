@@ -70,7 +70,7 @@ std::string repeatedLog() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: kivmksample OUT.kiv [--compression n|z|y]\n");
+    std::fprintf(stderr, "usage: kivmksample OUT.kiv [--compression n|z|y] [--password TEXT]\n");
     return 2;
 }
 
@@ -79,12 +79,15 @@ int usage() {
 int main(int argc, char** argv) {
     const char* out = nullptr;
     char compression = 'z';
+    const char* password = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--compression") == 0 && i + 1 < argc) {
             const std::string c = argv[++i];
             if (c != "n" && c != "z" && c != "y")
                 return usage();
             compression = c[0];
+        } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc && argv[i + 1][0]) {
+            password = argv[++i];
         } else if (!out && argv[i][0] != '-') {
             out = argv[i];
         } else {
@@ -119,6 +122,11 @@ int main(int argc, char** argv) {
     w.symlink("usage", "docs/usage.txt", at(14));
     w.dir("dev", at(15)).device('c', "null", 1, 3, at(16)).device('b', "sda", 8, 0, at(17)).end();
     w.special('p', "control.fifo", at(18));
+    if (password) {
+        kivtest::ScrambleOptions scramble;
+        scramble.password = password;
+        w.scramble(scramble);
+    }
 
     try {
         w.writeTo(out);

@@ -1,0 +1,26 @@
+#!/bin/bash
+# Installs what building, testing, the demo and the benchmarks need on a
+# fresh Debian machine. Safe to run again: it installs only what is missing.
+# Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  zlib1g-dev libbz2-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  binutils python3 unzip zip bzip2 time valgrind
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  [[ $(id -u) -eq 0 ]] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

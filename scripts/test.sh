@@ -1,0 +1,13 @@
+#!/bin/bash
+# Installs what is missing, builds, and runs every test: the Linux unit and
+# end-to-end suites, then the Windows builds (32-bit inspected, 64-bit run
+# under Wine, password dialog driven under Xvfb).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${KIV_BUILD_DIR:-$root/build}"
+"$root/scripts/install-deps.sh"
+KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
+(cd "$build" && ctest --output-on-failure -j2)
+if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 ]]; then
+  "$root/scripts/test-windows.sh"
+fi
