@@ -169,6 +169,7 @@ int promptOnTerminal(char* buffer) {
         tcsetattr(fd, TCSAFLUSH, &quiet);
     }
     std::string line;
+    line.reserve(128);  // never reallocated, so no copy is left behind unwiped
     bool gotLine = false;
     char c;
     while (read(fd, &c, 1) == 1) {
