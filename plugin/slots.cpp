@@ -11,11 +11,17 @@
 namespace kiv {
 
 namespace {
-// Created on first use and never destroyed by the runtime: the unload
-// handler empties it, and must not race static destructors to do so.
-// A function-local static, so it exists whenever the load handler runs.
+// Created on first use and released by the unload handler, never by the
+// runtime's static destructors, whose order relative to that handler is
+// not fixed.
+ArchiveSlot*& tablePointer() {
+    static ArchiveSlot* slots = nullptr;  // constant-initialised: exists before any handler runs
+    return slots;
+}
+
 ArchiveSlot* table() {
-    static ArchiveSlot* const slots = new ArchiveSlot[kSlotCount];
+    ArchiveSlot*& slots = tablePointer();
+    if (!slots) slots = new ArchiveSlot[kSlotCount];
     return slots;
 }
 
@@ -96,6 +102,8 @@ int libraryEntry(void* module, unsigned long reason, void* /*reserved*/) {
             break;
         case kProcessDetach:
             resetSlots(true);
+            delete[] tablePointer();
+            tablePointer() = nullptr;
             platform::clearOwnerWindow();
             platform::setModuleHandle(module);
             break;
