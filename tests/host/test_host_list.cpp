@@ -1,0 +1,129 @@
+// wcxhost list and test against the fake plug-in: output, calling order,
+// failure reporting and exit statuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "host_harness.h"
+
+using namespace hosttest;
+
+namespace {
+
+const int kTime = (43 << 25) | (5 << 21) | (17 << 16) | (13 << 11) | (45 << 5) | 15;  // 2023-05-17 13:45:30
+
+struct ListFixture : ::testing::Test {
+    ScratchDir dir;
+    std::string arc = dir / "a.fake";
+    std::string log = dir / "calls.log";
+    RunOptions opts;
+    void SetUp() override {
+        opts.env["FAKE_LOG"] = log;
+        writeArchive(arc, {"docs\t0x10\t" + std::to_string(kTime) + "\t",
+                           "docs\\readme.txt\t0x21\t" + std::to_string(kTime) + "\thello",
+                           "big.bin\t0x27\t0\tx\tsize=3000000000,pack=1234"});
+    }
+};
+
+TEST_F(ListFixture, TableShowsDateAttributesSizesAndPaths) {
+    Result r = run({"list", arc}, opts);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    EXPECT_TRUE(contains(out[0], "Name"));
+    EXPECT_EQ(out[1], "2023-05-17 13:45:30  d----           0           0  docs");
+    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs\\readme.txt");
+    EXPECT_EQ(out[3], "1980-00-00 00:00:00  -ahsr  3000000000        1234  big.bin");
+    EXPECT_EQ(out[4], "3 entries, 3000000005 bytes");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ListFixture, RawLinesAndTheFileManagersCallingOrder) {
+    Result r = run({"list", "--raw", arc}, opts);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string t = std::to_string(kTime);
+    EXPECT_EQ(r.out, t + " 16 0 0 0 0 0 0 0\tdocs\n" + t + " 33 5 5 0 0 0 0 0\tdocs\\readme.txt\n" +
+                         "0 39 3000000000 1234 0 0 0 0 0\tbig.bin\n");
+    // Fields the plug-in leaves alone were zero when it got the record.
+    EXPECT_EQ(readFile(log),
+              "open " + arc + " mode=0\nset-change-vol\nset-process-data\n"
+              "read-header docs\nprocess 0 path=NULL name=NULL rc=0\n"
+              "read-header docs\\readme.txt\nprocess 0 path=NULL name=NULL rc=0\n"
+              "read-header big.bin\nprocess 0 path=NULL name=NULL rc=0\n"
+              "read-header END\nclose\n");
+}
+
+TEST_F(ListFixture, OpenFailuresNameTheCode) {
+    Result missing = run({"list", dir / "nope.fake"}, opts);
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "cannot open archive: cannot open (E_EOPEN, 15)\n");
+
+    writeFile(dir / "other.bin", "not a fake archive\n");
+    Result unknown = run({"list", dir / "other.bin"}, opts);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "cannot open archive: unknown format (E_UNKNOWN_FORMAT, 14)\n");
+
+    writeArchive(dir / "ns.fake", {"open-fail 24"});
+    Result ns = run({"extract", dir / "ns.fake", dir / "out"}, opts);
+    EXPECT_EQ(ns.status, 2);
+    EXPECT_EQ(ns.err, "cannot open archive: not supported (E_NOT_SUPPORTED, 24)\n");
+    EXPECT_FALSE(contains(readFile(log), "close"));  // no handle, nothing to close
+}
+
+TEST_F(ListFixture, PluginThatCannotBeLoaded) {
+    RunOptions bad = opts;
+    bad.plugin = dir / "missing.wcx";
+    Result r = run({"list", arc}, bad);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "cannot load plug-in")) << r.err;
+
+}
+
+TEST_F(ListFixture, DefaultPluginIsKivWcxBesideTheHost) {
+    // A copy of the host in a folder of its own, with the fake as kiv.wcx.
+    ScratchDir bin;
+    writeFile(bin / "wcxhost", readFile(WCXHOST_EXE));
+    chmod((bin / "wcxhost").c_str(), 0755);
+    RunOptions none = opts;
+    none.plugin = "";
+    none.exe = bin / "wcxhost";
+    Result without = run({"list", "--raw", arc}, none);
+    EXPECT_EQ(without.status, 2);
+    EXPECT_TRUE(contains(without.err, bin / "kiv.wcx")) << without.err;
+
+    writeFile(bin / "kiv.wcx", readFile(FAKE_PLUGIN));
+    Result with = run({"list", "--raw", arc}, none);
+    EXPECT_EQ(with.status, 0) << with.err;
+    EXPECT_EQ(lines(with.out).size(), 3u);
+}
+
+TEST_F(ListFixture, UsageErrors) {
+    EXPECT_EQ(run({"list"}, opts).status, 2);
+    EXPECT_EQ(run({"frobnicate", arc}, opts).status, 2);
+    EXPECT_EQ(run({"extract", arc}, opts).status, 2);
+    EXPECT_EQ(run({"list", arc, "--bogus"}, opts).status, 2);
+    Result help = run({"--help"}, opts);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(contains(help.out, "usage:"));
+}
+
+TEST(HostTest, FailingEntriesAreNamedAndCounted) {
+    ScratchDir dir;
+    RunOptions opts;
+    opts.env["FAKE_LOG"] = dir / "calls.log";
+    writeArchive(dir / "t.fake", {"good.txt\t0x20\t0\tfine", "crc.txt\t0x20\t0\tbad\tfail=13",
+                                  "short.txt\t0x20\t0\tbad\tfail=12", "also-good\t0x20\t0\tok"});
+    Result r = run({"test", dir / "t.fake"}, opts);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "crc.txt: bad archive (E_BAD_ARCHIVE, 13)\nshort.txt: bad data (E_BAD_DATA, 12)\n");
+    EXPECT_EQ(r.out, "tested 4 entries (6 bytes): 2 failed\n");
+    std::string log = readFile(dir / "calls.log");
+    EXPECT_TRUE(contains(log, "open " + dir / "t.fake" + " mode=1\n"));
+    EXPECT_TRUE(contains(log, "read-header good.txt\nprocess 1 path=NULL name=NULL rc=0\n"));
+
+    writeArchive(dir / "ok.fake", {"good.txt\t0x20\t0\tfine"});
+    Result ok = run({"test", dir / "ok.fake"}, opts);
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.out, "tested 1 entries (4 bytes): 0 failed\n");
+}
+
+}  // namespace

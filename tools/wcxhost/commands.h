@@ -1,0 +1,44 @@
+// The three commands of the host and what they share.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive.h"
+#include "plugin.h"
+
+// Exit statuses, also listed in the usage text.
+enum ExitStatus {
+    kExitOk = 0,
+    kExitEntriesFailed = 1,  // the archive was walked, some entries failed
+    kExitError = 2,          // usage, plug-in or archive could not be used
+    kExitInterrupted = 130,  // Ctrl-C
+};
+
+struct Options {
+    std::string pluginPath;
+    std::string passwordFile;
+    bool raw = false;
+    bool split = false;
+    std::string command;
+    std::string archive;
+    std::string dest;
+    std::vector<std::string> patterns;
+};
+
+int runList(Plugin& plugin, const Options& options);
+int runTest(Plugin& plugin, const Options& options);
+int runExtract(Plugin& plugin, const Options& options);
+
+// Shared by the commands (commands_common.cpp).
+namespace common {
+// Opens the archive; prints "cannot open archive: ..." and returns null on
+// failure.
+std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress);
+// Sum of UnpSize over the entries the patterns select, found by one listing
+// pass (only made when the progress bar needs a total). 0 when it fails.
+uint64_t selectedTotal(Plugin& plugin, const Options& options);
+// "cannot read the next entry header: ..." on stderr.
+void reportHeaderError(int rc);
+}  // namespace common

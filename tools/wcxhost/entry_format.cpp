@@ -1,0 +1,65 @@
+#include "entry_format.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace entry {
+
+std::string name(const tHeaderData& header) {
+    const char* text = header.FileName;
+    size_t n = 0;
+    while (n < sizeof header.FileName && text[n] != '\0') ++n;
+    return std::string(text, n);
+}
+
+bool isDirectory(const tHeaderData& header) { return (header.FileAttr & kDirectoryAttr) != 0; }
+
+uint32_t unpackedSize(const tHeaderData& header) { return static_cast<uint32_t>(header.UnpSize); }
+
+uint32_t packedSize(const tHeaderData& header) { return static_cast<uint32_t>(header.PackSize); }
+
+std::string dosDateTime(int fileTime) {
+    uint32_t t = static_cast<uint32_t>(fileTime);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", (t >> 25) + 1980u, (t >> 21) & 0x0Fu,
+                  (t >> 16) & 0x1Fu, (t >> 11) & 0x1Fu, (t >> 5) & 0x3Fu, (t & 0x1Fu) * 2u);
+    return buf;
+}
+
+std::string attributes(int fileAttr) {
+    struct Bit {
+        int mask;
+        char letter;
+    };
+    static const Bit bits[] = {{0x10, 'd'}, {0x20, 'a'}, {0x02, 'h'}, {0x04, 's'}, {0x01, 'r'}};
+    std::string out;
+    for (const Bit& bit : bits) out += (fileAttr & bit.mask) ? bit.letter : '-';
+    return out;
+}
+
+std::string tableHeading() {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%-19s  %-5s  %10s  %10s  %s", "Date       Time", "Attr", "Size", "Packed", "Name");
+    return buf;
+}
+
+std::string tableLine(const tHeaderData& header) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%s  %s  %10lu  %10lu  ", dosDateTime(header.FileTime).c_str(),
+                  attributes(header.FileAttr).c_str(), static_cast<unsigned long>(unpackedSize(header)),
+                  static_cast<unsigned long>(packedSize(header)));
+    return buf + name(header);
+}
+
+std::string rawLine(const tHeaderData& header) {
+    const int fields[] = {header.FileTime, header.FileAttr, header.UnpSize, header.PackSize, header.Flags,
+                          header.HostOS,   header.FileCRC,  header.UnpVer,  header.Method};
+    std::string line;
+    for (int value : fields) {
+        if (!line.empty()) line += ' ';
+        line += std::to_string(static_cast<uint32_t>(value));
+    }
+    return line + '\t' + name(header);
+}
+
+}  // namespace entry

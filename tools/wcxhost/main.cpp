@@ -1,0 +1,115 @@
+// wcxhost: loads a packer plug-in and drives it the way the file manager
+// does, to list, test or extract an archive from the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+#include "os.h"
+#include "password.h"
+#include "plugin.h"
+#include "progress.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: wcxhost [options] list ARCHIVE\n"
+    "       wcxhost [options] test ARCHIVE [PATTERN...]\n"
+    "       wcxhost [options] extract ARCHIVE DEST [PATTERN...]\n"
+    "\n"
+    "options:\n"
+    "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost)\n"
+    "  --password-file FILE  answer password prompts with the file's first line\n"
+    "                        (else KIV_PASSWORD, else a prompt on the terminal)\n"
+    "  --raw                 list: numeric header fields, one entry per line:\n"
+    "                        FileTime FileAttr UnpSize PackSize Flags HostOS\n"
+    "                        FileCRC UnpVer Method<TAB>FileName\n"
+    "  --split               extract: pass folder and name separately\n"
+    "  --help                this text\n"
+    "\n"
+    "PATTERN is a glob against the entry's path as the plug-in reports it\n"
+    "(backslash-separated): * ? [...]; '/' in a pattern matches either\n"
+    "separator.\n"
+    "\n"
+    "exit status: 0 success, 1 some entries failed, 2 the plug-in or the\n"
+    "archive could not be used (or bad usage), 130 interrupted.\n";
+
+int usageError(const char* message) {
+    std::fprintf(stderr, "wcxhost: %s\n\n%s", message, kUsage);
+    return kExitError;
+}
+
+// Options may stand anywhere; "--" ends them.
+bool parse(int argc, char** argv, Options& options, std::string& error, bool& help) {
+    std::vector<std::string> words;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            words.push_back(arg);
+        } else if (arg == "--") {
+            optionsDone = true;
+        } else if (arg == "--help") {
+            help = true;
+        } else if (arg == "--raw") {
+            options.raw = true;
+        } else if (arg == "--split") {
+            options.split = true;
+        } else if (arg == "--plugin" || arg == "--password-file") {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            (arg == "--plugin" ? options.pluginPath : options.passwordFile) = argv[++i];
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (help) return true;
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    options.command = words[0];
+    size_t needed = options.command == "extract" ? 3 : 2;
+    if (options.command != "list" && options.command != "test" && options.command != "extract") {
+        error = "unknown command " + options.command;
+        return false;
+    }
+    if (words.size() < needed || (options.command == "list" && words.size() > 2)) {
+        error = "wrong number of arguments for " + options.command;
+        return false;
+    }
+    options.archive = words[1];
+    if (options.command == "extract") options.dest = words[2];
+    options.patterns.assign(words.begin() + static_cast<long>(needed), words.end());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    bool help = false;
+    if (!parse(argc, argv, options, error, help)) return usageError(error.c_str());
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (options.pluginPath.empty()) options.pluginPath = os::executableDir() + "kiv.wcx";
+
+    std::unique_ptr<Plugin> plugin = Plugin::load(options.pluginPath, error);
+    if (!plugin) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitError;
+    }
+    password::setPasswordFile(options.passwordFile);
+    plugin->initializeExtension(password::inputBox);
+    progress::catchInterrupt();
+
+    if (options.command == "list") return runList(*plugin, options);
+    if (options.command == "test") return runTest(*plugin, options);
+    return runExtract(*plugin, options);
+}

@@ -1,0 +1,253 @@
+// POSIX and Windows implementations of os.h, side by side so the rest of the
+// tool never needs a system header.
+#include "os.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <conio.h>
+#include <direct.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <cerrno>
+#endif
+
+namespace os {
+
+#ifdef _WIN32
+
+namespace {
+std::string lastErrorText() {
+    DWORD code = GetLastError();
+    char buf[512] = {0};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                             sizeof buf, nullptr);
+    while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ')) buf[--n] = 0;
+    std::string text = n ? std::string(buf, n) : std::string("error");
+    return text + " (" + std::to_string(static_cast<unsigned long>(code)) + ")";
+}
+}  // namespace
+
+void* loadLibrary(const std::string& path, std::string& error) {
+    HMODULE h = LoadLibraryA(path.c_str());
+    if (!h) error = lastErrorText();
+    return reinterpret_cast<void*>(h);
+}
+
+void* findSymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void unloadLibrary(void* library) {
+    if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+char separator() { return '\\'; }
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool colonAllowedInNames() { return false; }
+
+std::string executableDir() {
+    char buf[MAX_PATH + 1] = {0};
+    DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return "";
+    std::string path(buf, n);
+    size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string absolutePath(const std::string& path) {
+    char buf[MAX_PATH + 1] = {0};
+    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, buf, nullptr);
+    if (n == 0 || n >= MAX_PATH) return path;
+    return std::string(buf, n);
+}
+
+PathState pathState(const std::string& path) {
+    DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES) return PathState::Missing;
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PathState::Link;
+    if (attr & FILE_ATTRIBUTE_DIRECTORY) return PathState::Directory;
+    return PathState::File;
+}
+
+bool makeDirectory(const std::string& path) {
+    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    return pathState(path) == PathState::Directory;
+}
+
+bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        int cols = info.srWindow.Right - info.srWindow.Left + 1;
+        if (cols > 10) return cols;
+    }
+    return 80;
+}
+
+bool readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
+    HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
+    HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (out != INVALID_HANDLE_VALUE) WriteConsoleA(out, prompt.data(), static_cast<DWORD>(prompt.size()), &written, nullptr);
+    DWORD oldMode = 0;
+    GetConsoleMode(in, &oldMode);
+    DWORD mode = oldMode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT;
+    if (masked) mode &= ~static_cast<DWORD>(ENABLE_ECHO_INPUT);
+    SetConsoleMode(in, mode);
+    line.clear();
+    bool gotLine = false;
+    char c;
+    DWORD got = 0;
+    while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
+        if (c == '\n') {
+            gotLine = true;
+            break;
+        }
+        if (c != '\r') line.push_back(c);
+    }
+    SetConsoleMode(in, oldMode);
+    if (out != INVALID_HANDLE_VALUE) {
+        if (masked) WriteConsoleA(out, "\r\n", 2, &written, nullptr);
+        CloseHandle(out);
+    }
+    CloseHandle(in);
+    return gotLine;
+}
+
+void onInterrupt(void (*handler)(int)) { signal(SIGINT, handler); }
+
+#else  // POSIX
+
+void* loadLibrary(const std::string& path, std::string& error) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        const char* why = dlerror();
+        error = why ? why : "cannot load";
+    }
+    return h;
+}
+
+void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void unloadLibrary(void* library) {
+    if (library) dlclose(library);
+}
+
+char separator() { return '/'; }
+bool isSeparator(char c) { return c == '/'; }
+bool colonAllowedInNames() { return true; }
+
+std::string executableDir() {
+    char buf[PATH_MAX + 1] = {0};
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return "";
+    std::string path(buf, static_cast<size_t>(n));
+    size_t cut = path.rfind('/');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string absolutePath(const std::string& path) {
+    char buf[PATH_MAX + 1] = {0};
+    if (realpath(path.c_str(), buf)) return buf;
+    return path;
+}
+
+PathState pathState(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return PathState::Missing;
+    if (S_ISLNK(st.st_mode)) return PathState::Link;
+    if (S_ISDIR(st.st_mode)) return PathState::Directory;
+    if (S_ISREG(st.st_mode)) return PathState::File;
+    return PathState::Other;
+}
+
+bool makeDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && pathState(path) == PathState::Directory;
+}
+
+bool stderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
+
+int terminalColumns() {
+    struct winsize ws;
+    if (ioctl(fileno(stderr), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 10) return ws.ws_col;
+    return 80;
+}
+
+namespace {
+// Puts the terminal's echo back however the prompt is left.
+class EchoGuard {
+public:
+    EchoGuard(int fd, bool masked) : fd_(fd) {
+        if (masked && tcgetattr(fd, &saved_) == 0) {
+            struct termios quiet = saved_;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            quiet.c_lflag |= ECHONL;
+            active_ = tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
+        }
+    }
+    ~EchoGuard() {
+        if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    }
+    EchoGuard(const EchoGuard&) = delete;
+    EchoGuard& operator=(const EchoGuard&) = delete;
+
+private:
+    int fd_;
+    struct termios saved_ {};
+    bool active_ = false;
+};
+}  // namespace
+
+bool readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
+    int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool gotLine = false;
+    {
+        EchoGuard guard(fd, masked);
+        if (write(fd, prompt.data(), prompt.size()) < 0) { /* the answer can still be read */ }
+        line.clear();
+        char c;
+        for (;;) {
+            ssize_t n = read(fd, &c, 1);
+            // An interrupt (Ctrl-C) ends the prompt like end of input: cancel.
+            if (n != 1) break;
+            if (c == '\n') {
+                gotLine = true;
+                break;
+            }
+            if (c != '\r') line.push_back(c);
+        }
+    }
+    close(fd);
+    return gotLine;
+}
+
+void onInterrupt(void (*handler)(int)) {
+    // Without SA_RESTART, so that a terminal prompt waiting for input returns.
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+#endif
+
+}  // namespace os

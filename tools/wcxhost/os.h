@@ -1,0 +1,51 @@
+// The few operating-system services the host needs. os.cpp is the only file
+// of the tool that includes system headers; everything else stays portable.
+#pragma once
+
+#include <string>
+
+namespace os {
+
+// --- Dynamic libraries -----------------------------------------------------
+// Loads a library by path; null with a readable reason in `error` on failure.
+void* loadLibrary(const std::string& path, std::string& error);
+// Address of an exported symbol, or null.
+void* findSymbol(void* library, const char* name);
+void unloadLibrary(void* library);
+
+// --- Paths -----------------------------------------------------------------
+// The platform's preferred separator for paths the host builds.
+char separator();
+// True for every character the platform accepts as a separator.
+bool isSeparator(char c);
+// Whether ':' may appear inside a file name (not on Windows, where it would
+// name a drive or an alternate data stream).
+bool colonAllowedInNames();
+// Folder of the running executable, with a trailing separator; "" if unknown.
+std::string executableDir();
+// Absolute form of `path`, or `path` itself when it cannot be resolved.
+std::string absolutePath(const std::string& path);
+
+// --- Files and folders ---------------------------------------------------
+// What a path currently is, without following a final symbolic link (or
+// reparse point on Windows).
+enum class PathState { Missing, Directory, File, Link, Other };
+PathState pathState(const std::string& path);
+// Creates one folder; true when it was created or already is a folder.
+bool makeDirectory(const std::string& path);
+
+// --- Terminal --------------------------------------------------------------
+bool stderrIsTerminal();
+// Width of the terminal behind stderr, or 80 when unknown.
+int terminalColumns();
+// Shows `prompt` on the controlling terminal and reads one line from it,
+// with echo off when `masked`. False when there is no terminal or the input
+// ended before a line was entered.
+bool readTerminalLine(const std::string& prompt, bool masked, std::string& line);
+
+// --- Interrupts ------------------------------------------------------------
+// Calls `handler` on Ctrl-C (SIGINT). A terminal prompt that is waiting for
+// input is interrupted by it rather than resumed.
+void onInterrupt(void (*handler)(int));
+
+}  // namespace os

@@ -1,0 +1,21 @@
+// Glob patterns for choosing entries, matched against the path the plug-in
+// reports (backslash-separated). Written here rather than taken from the C
+// library so that it behaves the same on every platform.
+//
+//   *      any run of characters, separators included
+//   ?      any one character
+//   [abc]  one of the listed characters; ranges a-z; [!...] or [^...] negates
+//   /      matches either separator, so patterns can be typed unquoted
+// Everything else, the backslash included, matches itself, case-sensitively.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pattern {
+
+bool matches(const std::string& pat, const std::string& path);
+// True when `pats` is empty (everything is selected) or any pattern matches.
+bool selects(const std::vector<std::string>& pats, const std::string& path);
+
+}  // namespace pattern

@@ -1,0 +1,50 @@
+// A loaded packer plug-in: the library handle, its exports looked up by
+// name, and the optional start-up/shut-down calls of POSIX hosts.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "plugin/wcxapi.h"
+
+class Plugin {
+public:
+    // Loads the library at `path` and looks up its exports. Null with a
+    // readable reason in `error` when it cannot be loaded or lacks one of
+    // the four exports every host needs.
+    static std::unique_ptr<Plugin> load(const std::string& path, std::string& error);
+    // Calls ExtensionFinalize (when ExtensionInitialize was called) and
+    // unloads the library.
+    ~Plugin();
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+
+    // Calls ExtensionInitialize once, if the plug-in exports it, handing it
+    // the plug-in's folder and `inputBox`. Returns whether it was called.
+    bool initializeExtension(tInputBoxProc inputBox);
+
+    const std::string& path() const { return path_; }
+    // The plug-in's folder, with a trailing separator.
+    const std::string& folder() const { return folder_; }
+
+    // Required.
+    tOpenArchiveProc openArchive = nullptr;
+    tReadHeaderProc readHeader = nullptr;
+    tProcessFileProc processFile = nullptr;
+    tCloseArchiveProc closeArchive = nullptr;
+    // Optional: called when present.
+    tSetChangeVolProcProc setChangeVolProc = nullptr;
+    tSetProcessDataProcProc setProcessDataProc = nullptr;
+    tGetPackerCapsProc getPackerCaps = nullptr;
+
+private:
+    Plugin() = default;
+
+    void* library_ = nullptr;
+    std::string path_;
+    std::string folder_;
+    tExtensionInitializeProc extensionInitialize_ = nullptr;
+    tExtensionFinalizeProc extensionFinalize_ = nullptr;
+    // Kept until after ExtensionFinalize, in case the plug-in holds on to it.
+    std::unique_ptr<tExtensionStartupInfo> startupInfo_;
+};
