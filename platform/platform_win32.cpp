@@ -1,0 +1,229 @@
+// Win32 implementation of the platform interface: the module's own path,
+// ANSI names, msvcrt streams and times, the beep and the password dialog.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+static_assert(sizeof(fpos_t) == 8, "stream positions must be 64-bit");
+
+namespace {
+
+HMODULE g_module = nullptr;
+unsigned g_beeps = 0;
+
+// The settings path is rebuilt in these two module-wide buffers every time;
+// the host calls on one thread only.
+char g_moduleName[MAX_PATH];
+char g_fullPath[MAX_PATH];
+
+// Owner of the password dialog. Kept across searches: a search that finds
+// nothing reuses the window an earlier one found.
+HWND g_owner = nullptr;
+// Where the dialog puts the password. DialogBoxParamA gets 0 as its initial
+// parameter, so the procedure finds the buffer here.
+char* g_passwordTarget = nullptr;
+
+const int kPasswordBytes = 80;
+const int kPasswordEdit = 1000;
+const WORD kPasswordDialog = 101;
+
+}  // namespace
+
+void setModuleHandle(void* handle) { g_module = static_cast<HMODULE>(handle); }
+
+void* moduleHandle() { return g_module; }
+
+std::string modulePath() {
+    char name[MAX_PATH];
+    DWORD n = GetModuleFileNameA(g_module, name, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::string();  // failed or cut short
+    return std::string(name, n);
+}
+
+std::string besideModule(const char* name) {
+    DWORD n = GetModuleFileNameA(g_module, g_moduleName, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    char* filePart = nullptr;
+    DWORD full = GetFullPathNameA(g_moduleName, MAX_PATH, g_fullPath, &filePart);
+    if (full == 0 || full >= MAX_PATH || filePart == nullptr) return std::string();
+    // lstrcpyA does not check room; the file name must fit in what is left.
+    if (static_cast<size_t>(filePart - g_fullPath) + std::strlen(name) >= MAX_PATH)
+        return std::string();
+    lstrcpyA(filePart, name);
+    return std::string(g_fullPath);
+}
+
+std::string utf8ToHost(const std::string& utf8) {
+    if (utf8.empty()) return std::string();
+    int len = static_cast<int>(utf8.size());
+    int wideLen = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, nullptr, 0);
+    if (wideLen <= 0) return std::string();
+    std::vector<wchar_t> wide(static_cast<size_t>(wideLen));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, wide.data(), wideLen);
+    int ansiLen = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLen, nullptr, 0, nullptr, nullptr);
+    if (ansiLen <= 0) return std::string();
+    std::vector<char> ansi(static_cast<size_t>(ansiLen));
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLen, ansi.data(), ansiLen, nullptr, nullptr);
+    // The name ends at its first NUL, as a C string would.
+    return std::string(ansi.data(), strnlen(ansi.data(), ansi.size()));
+}
+
+bool localTime(int32_t seconds, std::tm& out) {
+    if (seconds < 0) return false;
+    __time32_t t = seconds;
+    std::tm* tm = _localtime32(&t);
+    if (tm == nullptr) return false;
+    out = *tm;
+    return true;
+}
+
+bool fileModTime(const char* path, int64_t& mtime) {
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return false;
+    mtime = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
+std::FILE* openRead(const char* path) { return std::fopen(path, "rb"); }
+
+bool seekFile(std::FILE* f, int64_t pos) {
+    fpos_t p = pos;
+    return std::fsetpos(f, &p) == 0;
+}
+
+int64_t fileLength(std::FILE* f) {
+    std::fflush(f);
+    __int64 len = _filelengthi64(_fileno(f));
+    return len < 0 ? -1 : static_cast<int64_t>(len);
+}
+
+PathKind pathKind(const char* path) {
+    DWORD attr = GetFileAttributesA(path);
+    if (attr == INVALID_FILE_ATTRIBUTES) {
+        DWORD err = GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return PathKind::Missing;
+        return PathKind::Other;
+    }
+    if (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return PathKind::Other;
+    return PathKind::Regular;
+}
+
+std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
+    size_t slash = dest.find_last_of("\\/");
+    std::string folder = slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
+    static unsigned counter = 0;
+    char name[64];
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::snprintf(name, sizeof name, "~kiv%lx-%u.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
+        std::string candidate = folder + name;
+        // Exclusive create, so a file that appeared meanwhile is never taken over.
+        int fd = _open(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                       _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE* f = _fdopen(fd, "wb");
+        if (f == nullptr) {
+            _close(fd);
+            std::remove(candidate.c_str());
+            return nullptr;
+        }
+        tempPath = candidate;
+        return f;
+    }
+    return nullptr;
+}
+
+bool replaceFile(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void removeFile(const char* path) { std::remove(path); }
+
+size_t maxPathBytes() { return MAX_PATH; }
+
+void beep() {
+    MessageBeep(0xFFFFFFFF);
+    ++g_beeps;
+}
+
+unsigned beepCount() { return g_beeps; }
+
+namespace {
+
+// First top-level window of this process whose title names the file manager.
+BOOL CALLBACK findOwner(HWND hwnd, LPARAM processId) {
+    DWORD pid = 0;
+    if (GetWindowThreadProcessId(hwnd, &pid) == 0 || pid != static_cast<DWORD>(processId))
+        return TRUE;
+    char title[256];
+    GetWindowTextA(hwnd, title, sizeof title);
+    if (std::strstr(title, "Total Commander") != nullptr) {
+        g_owner = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+INT_PTR CALLBACK passwordDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        int x = GetSystemMetrics(SM_CXSCREEN) / 2 - 185;
+        int y = GetSystemMetrics(SM_CYSCREEN) / 2 - 100;
+        SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE);
+        SetActiveWindow(hwnd);
+        SetFocus(GetDlgItem(hwnd, kPasswordEdit));
+        return 0;  // the focus is set already; keep the dialog manager off it
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            if (GetDlgItemTextA(hwnd, kPasswordEdit, g_passwordTarget, kPasswordBytes) == 0)
+                g_passwordTarget[0] = 0;
+            EndDialog(hwnd, static_cast<INT_PTR>(wParam));
+            return 1;
+        case IDCANCEL:
+            EndDialog(hwnd, static_cast<INT_PTR>(wParam));
+            return 1;
+        default:
+            return 0;
+        }
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+int promptPassword(char* buffer) {
+    EnumWindows(findOwner, static_cast<LPARAM>(GetCurrentProcessId()));
+    g_passwordTarget = buffer;
+    INT_PTR result = DialogBoxParamA(g_module, MAKEINTRESOURCEA(kPasswordDialog), g_owner,
+                                     passwordDialogProc, 0);
+    g_passwordTarget = nullptr;
+    return static_cast<int>(result);
+}
+
+void clearOwnerWindow() { g_owner = nullptr; }
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#!/bin/bash
+# Installs what the Windows cross build and its Wine tests need: the mingw-w64
+# cross compilers, static zlib for them, Wine, a virtual X server with a
+# keyboard driver for the dialog tests, and the source-package tools that
+# fetch libbz2's source. Also adds the deb-src entries for that fetch.
+# Safe to run again: it only installs what is missing. Needs root.
+set -euo pipefail
+
+packages=(
+  cmake make
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  libz-mingw-w64-dev
+  googletest
+  wine64
+  xvfb xdotool x11-utils
+  dpkg-dev file zip python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+updated=0
+if ((${#missing[@]})); then
+  apt-get update
+  updated=1
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Source entries mirroring the binary ones, so `apt-get source` finds bzip2.
+has_src() {
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
+if ! has_src; then
+  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+    sed -E 's/^Types:.*$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+      > /etc/apt/sources.list.d/kiv-deb-src.sources
+  elif [[ -f /etc/apt/sources.list ]]; then
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
+      > /etc/apt/sources.list.d/kiv-deb-src.list
+  else
+    echo "no apt sources found to mirror as deb-src" >&2
+    exit 1
+  fi
+  apt-get update
+  updated=1
+fi
+# A deb-src entry added earlier without an index update.
+if ((!updated)) && ! apt-cache showsrc bzip2 >/dev/null 2>&1; then
+  apt-get update
+fi

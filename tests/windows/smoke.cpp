@@ -1,0 +1,319 @@
+// Loads kiv.wcx64 the way the file manager does (LoadLibraryA and the plain
+// export names) and drives it through a few archives written here byte by
+// byte. Run under Wine with TZ=UTC:
+//   kiv_win_smoke.exe BUILT_PLUGIN SCRATCH_DIR
+// The plug-in is copied into SCRATCH_DIR\plugin\ and loaded from there, so
+// its kiv.ini is written into a folder of its own.
+// Exit code: the number of failed checks.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin/wcxapi.h"
+
+namespace {
+
+int g_failures = 0;
+
+#define CHECK(cond)                                                          \
+    do {                                                                     \
+        if (!(cond)) {                                                       \
+            std::printf("FAILED line %d: %s\n", __LINE__, #cond);            \
+            ++g_failures;                                                    \
+        }                                                                    \
+    } while (0)
+
+#define CHECK_EQ_INT(actual, expected)                                       \
+    do {                                                                     \
+        long long a_ = (actual), e_ = (expected);                            \
+        if (a_ != e_) {                                                      \
+            std::printf("FAILED line %d: %s is %lld, expected %lld\n",       \
+                        __LINE__, #actual, a_, e_);                          \
+            ++g_failures;                                                    \
+        }                                                                    \
+    } while (0)
+
+using Bytes = std::vector<uint8_t>;
+
+// Archive integer with a 4-byte value: width byte 80, then big-endian value.
+void putNumber(Bytes& b, uint32_t v) {
+    b.push_back(0x80);
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(uint8_t(v >> shift));
+}
+void putText(Bytes& b, const std::string& s) {
+    b.insert(b.end(), s.begin(), s.end());
+    b.push_back(0);
+}
+
+struct FileDesc {
+    std::string name;  // bytes as stored in the catalogue
+    std::string data;
+    uint32_t time;
+};
+
+// An uncompressed, unscrambled archive: slice header, archive header, the
+// files' data, the catalogue (root plus one `f` record per file) and a
+// terminator whose count byte C0 puts the catalogue offset 8 bytes back.
+Bytes makeArchive(const std::string& version, const std::vector<FileDesc>& files) {
+    Bytes b = {0, 0, 0, 0x7B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T', 0};
+    putText(b, version);
+    b.push_back('n');
+    putText(b, "");  // header string
+    b.push_back(0);  // flags: not scrambled
+    std::vector<uint32_t> offsets;
+    for (const FileDesc& f : files) {
+        offsets.push_back(uint32_t(b.size() - 16));
+        b.insert(b.end(), f.data.begin(), f.data.end());
+    }
+    uint32_t catalogue = uint32_t(b.size() - 16);
+    b.push_back('d');
+    putText(b, "");
+    b.insert(b.end(), 7, 0);
+    putNumber(b, 0);
+    putNumber(b, 0);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FileDesc& f = files[i];
+        b.push_back('f');
+        putText(b, f.name);
+        b.push_back(0);              // tail code: no tail
+        b.insert(b.end(), 6, 0);     // six uninterpreted bytes
+        putNumber(b, 0);             // first time
+        putNumber(b, f.time);        // entry time
+        putNumber(b, uint32_t(f.data.size()));
+        putNumber(b, offsets[i]);
+        putNumber(b, 0);             // stored size 0: kept uncompressed
+        uint8_t even = 0, odd = 0;
+        for (size_t k = 0; k < f.data.size(); ++k) (k % 2 ? odd : even) ^= uint8_t(f.data[k]);
+        b.push_back(even);
+        b.push_back(odd);
+    }
+    b.push_back('z');
+    putNumber(b, catalogue);
+    b.insert(b.end(), 3, 0);
+    b.push_back(0xC0);
+    return b;
+}
+
+bool writeFile(const std::string& path, const Bytes& b) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool readFile(const std::string& path, std::string& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.clear();
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return true;
+}
+
+struct Plugin {
+    HMODULE module = nullptr;
+    tOpenArchiveProc open = nullptr;
+    tReadHeaderProc readHeader = nullptr;
+    tProcessFileProc processFile = nullptr;
+    tCloseArchiveProc close = nullptr;
+    tSetChangeVolProcProc setChangeVol = nullptr;
+    tSetProcessDataProcProc setProcessData = nullptr;
+    tGetPackerCapsProc caps = nullptr;
+};
+
+template <typename T>
+void lookUp(HMODULE m, const char* name, T& out) {
+    out = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+    if (!out) std::printf("FAILED: export %s missing\n", name);
+    CHECK(out != nullptr);
+}
+
+void* openArchive(Plugin& p, const std::string& path, int& result) {
+    tOpenArchiveData d = {};
+    d.ArcName = const_cast<char*>(path.c_str());
+    d.OpenResult = -1;
+    void* h = p.open(&d);
+    result = d.OpenResult;
+    return h;
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Removes the files (not the folders) of a scratch folder from earlier runs.
+void clearFolder(const std::string& folder) {
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileA((folder + fd.cFileName).c_str());
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+}
+
+int g_progressCalls = 0;
+int WCX_CALL countProgress(char*, int) {
+    ++g_progressCalls;
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::printf("usage: %s PLUGIN SCRATCH_DIR\n", argv[0]);
+        return 100;
+    }
+    // Unix paths from the test runner become drive paths here.
+    char full[MAX_PATH];
+    GetFullPathNameA(argv[2], MAX_PATH, full, nullptr);
+    std::string scratch = std::string(full) + "\\";
+    CreateDirectoryA(scratch.c_str(), nullptr);
+    clearFolder(scratch);
+    // The plug-in gets a folder of its own, so kiv.ini is looked for there.
+    const std::string pluginDir = scratch + "plugin\\";
+    CreateDirectoryA(pluginDir.c_str(), nullptr);
+    const std::string pluginPath = pluginDir + "kiv.wcx64";
+    GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
+    if (!CopyFileA(full, pluginPath.c_str(), FALSE)) {
+        std::printf("FAILED: cannot copy %s to %s\n", full, pluginPath.c_str());
+        return 101;
+    }
+    const std::string ini = pluginDir + "kiv.ini";
+    DeleteFileA(ini.c_str());
+
+    Plugin p;
+    p.module = LoadLibraryA(pluginPath.c_str());
+    if (!p.module) {
+        std::printf("FAILED: LoadLibraryA(%s) error %lu\n", pluginPath.c_str(), GetLastError());
+        return 102;
+    }
+    lookUp(p.module, "OpenArchive", p.open);
+    lookUp(p.module, "ReadHeader", p.readHeader);
+    lookUp(p.module, "ProcessFile", p.processFile);
+    lookUp(p.module, "CloseArchive", p.close);
+    lookUp(p.module, "SetChangeVolProc", p.setChangeVol);
+    lookUp(p.module, "SetProcessDataProc", p.setProcessData);
+    lookUp(p.module, "GetPackerCaps", p.caps);
+    if (g_failures) return g_failures;
+
+    CHECK_EQ_INT(p.caps(), 132);
+
+    // A path that does not exist.
+    int result = 0;
+    void* h = openArchive(p, scratch + "missing.kiv", result);
+    CHECK(h == nullptr);
+    CHECK_EQ_INT(result, 15);
+
+    // The 51-byte minimal archive: opens, lists nothing.
+    {
+        Bytes minimal = makeArchive("08", {});
+        CHECK_EQ_INT(minimal.size(), 51);
+        std::string path = scratch + "minimal.kiv";
+        CHECK(writeFile(path, minimal));
+        h = openArchive(p, path, result);
+        CHECK(h != nullptr);
+        CHECK_EQ_INT(result, 0);
+        if (h) {
+            tHeaderData hd;
+            std::memset(&hd, 0x5A, sizeof hd);
+            CHECK_EQ_INT(p.readHeader(h, &hd), 10);
+            CHECK_EQ_INT(uint8_t(hd.FileName[0]), 0x5A);  // untouched at the end
+            CHECK_EQ_INT(p.close(h), 0);
+        }
+    }
+
+    // The settings file appears beside the plug-in (not beside this program)
+    // on close, in text mode: CRLF line ends.
+    {
+        std::string text;
+        CHECK(readFile(ini, text));
+        CHECK(text ==
+              "flatArchive=0\r\nhideEmptyDirs=0\r\nhideStoredFiles=0\r\nhideStoredLinks=0\r\n"
+              "showDeletedFiles=0\r\nshowReferenceFiles=0\r\nshowReferenceLinks=0\r\n");
+        if (!text.empty()) std::printf("kiv.ini: %zu bytes at %s\n", text.size(), ini.c_str());
+    }
+
+    // UTF-8 names from format version 4 on are shown in the ANSI code page;
+    // version 3 names pass unchanged. Times become local DOS times (TZ=UTC).
+    const std::string utf8Name = "gr\xC3\xBC\xC3\x9F" "e.txt";  // "grüße.txt"
+    const uint32_t t = 1000000000;  // 2001-09-09 01:46:40 UTC
+    const uint32_t dosTime = (21u << 25) | (9u << 21) | (9u << 16) | (1u << 11) | (46u << 5) | 20u;
+    for (const char* version : {"08", "03"}) {
+        std::string path = scratch + "names" + version + ".kiv";
+        CHECK(writeFile(path, makeArchive(version, {{utf8Name, "abc", t}})));
+        h = openArchive(p, path, result);
+        CHECK_EQ_INT(result, 0);
+        if (!h) continue;
+        tHeaderData hd = {};
+        CHECK_EQ_INT(p.readHeader(h, &hd), 0);
+        std::string expected = utf8Name;
+        if (std::strcmp(version, "08") == 0) {
+            CHECK_EQ_INT(GetACP(), 1252);
+            expected = "gr\xFC\xDF" "e.txt";  // the same name in code page 1252
+        }
+        CHECK(std::string(hd.FileName) == expected);
+        CHECK_EQ_INT(uint32_t(hd.FileTime), dosTime);
+        CHECK_EQ_INT(hd.UnpSize, 3);
+        CHECK_EQ_INT(hd.PackSize, 3);
+        CHECK_EQ_INT(hd.FileAttr, 0x20);
+        CHECK_EQ_INT(p.readHeader(h, &hd), 10);
+        CHECK_EQ_INT(p.close(h), 0);
+    }
+
+    // Extraction to a Windows path, once to a new file and once over an
+    // existing one, which must be replaced.
+    {
+        std::string path = scratch + "extract.kiv";
+        CHECK(writeFile(path, makeArchive("08", {{"a.txt", "abc", t}, {"b.txt", "hello", t}})));
+        std::string dest = scratch + "out-b.txt";
+        CHECK(writeFile(dest, Bytes(100, 'x')));  // longer than the entry
+        for (int round = 0; round < 2; ++round) {
+            h = openArchive(p, path, result);
+            CHECK_EQ_INT(result, 0);
+            if (!h) break;
+            g_progressCalls = 0;
+            p.setProcessData(h, countProgress);
+            tHeaderData hd = {};
+            CHECK_EQ_INT(p.readHeader(h, &hd), 0);
+            std::string destA = scratch + "out-a.txt";
+            if (round == 0) DeleteFileA(destA.c_str());
+            CHECK_EQ_INT(p.processFile(h, PK_EXTRACT, nullptr, const_cast<char*>(destA.c_str())), 0);
+            CHECK_EQ_INT(p.readHeader(h, &hd), 0);
+            CHECK(std::string(hd.FileName) == "b.txt");
+            CHECK_EQ_INT(p.processFile(h, PK_EXTRACT, nullptr, const_cast<char*>(dest.c_str())), 0);
+            CHECK_EQ_INT(p.processFile(h, PK_TEST, nullptr, nullptr), 0);
+            CHECK(g_progressCalls >= 3);
+            CHECK_EQ_INT(p.close(h), 0);
+            std::string text;
+            CHECK(readFile(destA, text) && text == "abc");
+            CHECK(readFile(dest, text) && text == "hello");
+        }
+        // No temporary file is left beside the destinations.
+        WIN32_FIND_DATAA fd;
+        HANDLE find = FindFirstFileA((scratch + "*").c_str(), &fd);
+        int files = 0;
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+            } while (FindNextFileA(find, &fd));
+            FindClose(find);
+        }
+        // minimal, names08, names03, extract, out-a, out-b
+        CHECK_EQ_INT(files, 6);
+    }
+
+    FreeLibrary(p.module);
+    std::printf("%s: %d failed checks\n", g_failures ? "FAIL" : "PASS", g_failures);
+    return g_failures;
+}

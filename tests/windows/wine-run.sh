@@ -1,0 +1,40 @@
+#!/bin/bash
+# Runs a 64-bit Windows program under Wine with a Wine prefix of our own.
+#   wine-run.sh [--prefix DIR] program.exe [args...]
+# The prefix is DIR, else $WINEPREFIX, else wineprefix/ beside the build's
+# CMakeCache.txt found upward from the current folder. It is created on first
+# use (about ten seconds), under a lock so parallel tests wait for it.
+set -euo pipefail
+
+prefix="${WINEPREFIX:-}"
+if [[ "${1:-}" == "--prefix" ]]; then
+  prefix="$2"
+  shift 2
+fi
+if [[ -z "$prefix" ]]; then
+  dir="$PWD"
+  while [[ "$dir" != "/" && ! -f "$dir/CMakeCache.txt" ]]; do dir="$(dirname "$dir")"; done
+  [[ -f "$dir/CMakeCache.txt" ]] || { echo "wine-run.sh: no prefix and no build tree" >&2; exit 2; }
+  prefix="$dir/wineprefix"
+fi
+
+export WINEPREFIX="$prefix"
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No .NET or browser engine: their installers would ask over the network.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+wine=/usr/lib/wine/wine64
+
+if [[ ! -f "$prefix/system.reg" ]]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [[ ! -f "$prefix/system.reg" ]]; then
+      "$wine" wineboot --init >/dev/null 2>&1 || true
+      /usr/lib/wine/wineserver -w || true
+    fi
+  ) 9>"$prefix.lock"
+  [[ -f "$prefix/system.reg" ]] || { echo "wine-run.sh: could not create $prefix" >&2; exit 2; }
+fi
+
+exec "$wine" "$@"
