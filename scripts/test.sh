@@ -9,5 +9,6 @@ build="${KIV_BUILD_DIR:-$root/build}"
 KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
 (cd "$build" && ctest --output-on-failure -j2)
 if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 ]]; then
+  "$root/scripts/build-windows.sh"
   "$root/scripts/test-windows.sh"
 fi

@@ -13,8 +13,13 @@ namespace {
 
 struct Listing : PluginFixture {
     void SetUp() override {
+#if defined(_WIN32)
+        _putenv_s("TZ", "UTC");
+        _tzset();
+#else
         setenv("TZ", "UTC", 1);
         tzset();
+#endif
         PluginFixture::SetUp();
     }
     std::vector<std::string> namesOf(const ArchiveWriter& w) { return names(save(w)); }

@@ -1,6 +1,10 @@
 #include "tests/support/plugin_host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstring>
 #include <memory>
@@ -24,9 +28,17 @@ int inputBox(char* caption, char* prompt, int masked, char* value, int maxLength
     return 1;
 }
 
+void* findSymbol(void* lib, const char* name) {
+#if defined(_WIN32)
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
+#else
+    return dlsym(lib, name);
+#endif
+}
+
 template <typename F>
 F symbol(void* lib, const char* name) {
-    void* p = dlsym(lib, name);
+    void* p = findSymbol(lib, name);
     if (!p) throw std::runtime_error(std::string("missing export ") + name);
     return reinterpret_cast<F>(p);
 }
@@ -35,8 +47,13 @@ F symbol(void* lib, const char* name) {
 std::string builtPlugin() { return KIV_PLUGIN_PATH; }
 
 PluginHost::PluginHost(const std::string& path) {
+#if defined(_WIN32)
+    library_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+    if (!library_) throw std::runtime_error("cannot load " + path);
+#else
     library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library_) throw std::runtime_error(std::string("cannot load ") + path + ": " + dlerror());
+#endif
     OpenArchive = symbol<tOpenArchiveProc>(library_, "OpenArchive");
     ReadHeader = symbol<tReadHeaderProc>(library_, "ReadHeader");
     ProcessFile = symbol<tProcessFileProc>(library_, "ProcessFile");
@@ -44,7 +61,7 @@ PluginHost::PluginHost(const std::string& path) {
     SetChangeVolProc = symbol<tSetChangeVolProcProc>(library_, "SetChangeVolProc");
     SetProcessDataProc = symbol<tSetProcessDataProcProc>(library_, "SetProcessDataProc");
     GetPackerCaps = symbol<tGetPackerCapsProc>(library_, "GetPackerCaps");
-    ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(dlsym(library_, "ExtensionInitialize"));
+    ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(findSymbol(library_, "ExtensionInitialize"));
     if (ExtensionInitialize) {
         auto info = std::make_unique<tExtensionStartupInfo>();
         std::memset(info.get(), 0, sizeof *info);
@@ -57,7 +74,11 @@ PluginHost::PluginHost(const std::string& path) {
 }
 
 PluginHost::~PluginHost() {
+#if defined(_WIN32)
+    if (library_) FreeLibrary(static_cast<HMODULE>(library_));
+#else
     if (library_) dlclose(library_);
+#endif
 }
 
 void PluginHost::setPassword(const char* password) {

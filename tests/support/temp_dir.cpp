@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -11,9 +12,16 @@ namespace fs = std::filesystem;
 namespace kivtest {
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "kivtest-XXXXXX").string();
-    if (!mkdtemp(&pattern[0])) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    static std::mt19937_64 rng{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path p = fs::temp_directory_path() / ("kivtest-" + std::to_string(rng() % 1000000000000ULL));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) {
+            path_ = p.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {

@@ -1,0 +1,199 @@
+// kivbenchgen: makes the benchmark's inputs.
+//   kivbenchgen listing OUT.kiv DIRS FILES     DIRS directories of FILES empty files
+//   kivbenchgen names OUT.txt DIRS FILES       the same paths, one a line ('/' separated)
+//   kivbenchgen text OUT SIZE                  SIZE bytes of text-like data
+//   kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]
+//                                              one entry holding DATA's first SIZE bytes
+//   kivbenchgen selfcheck                      the streamed archives equal the writer's
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/stream_archive.h"
+#include "bench/text_source.h"
+#include "tests/writer/archive_writer.h"
+
+namespace {
+
+constexpr uint64_t kBaseTime = 1717243200;  // 2024-06-01 12:00:00 UTC
+
+std::string dirName(unsigned d) {
+    char b[32];
+    std::snprintf(b, sizeof b, "dir%04u", d);
+    return b;
+}
+
+std::string fileName(unsigned long n) {
+    char b[32];
+    std::snprintf(b, sizeof b, "file%07lu.txt", n);
+    return b;
+}
+
+unsigned long parseCount(const char* s) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(s, &end, 10);
+    if (!*s || *end)
+        throw std::invalid_argument(std::string("not a number: ") + s);
+    return v;
+}
+
+// The listing archive: every directory holds its files; file numbers run on
+// across directories, so every path is unique.
+int makeListing(const std::string& out, unsigned dirs, unsigned files) {
+    kivtest::ArchiveWriter w;
+    unsigned long n = 0;
+    for (unsigned d = 1; d <= dirs; ++d) {
+        w.dir(dirName(d), kBaseTime + d);
+        for (unsigned f = 0; f < files; ++f, ++n)
+            w.file(fileName(n), std::string(), kBaseTime + n % 86400);
+        w.end();
+    }
+    w.writeTo(out);
+    return 0;
+}
+
+int makeNames(const std::string& out, unsigned dirs, unsigned files) {
+    std::ofstream o(out, std::ios::trunc);
+    unsigned long n = 0;
+    for (unsigned d = 1; d <= dirs; ++d) {
+        o << dirName(d) << "/\n";
+        for (unsigned f = 0; f < files; ++f, ++n)
+            o << dirName(d) << '/' << fileName(n) << '\n';
+    }
+    if (!o.flush())
+        throw std::runtime_error("cannot write " + out);
+    return 0;
+}
+
+int makeText(const std::string& out, uint64_t size) {
+    kivbench::TextSource text;
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(out.c_str(), "wb"), std::fclose);
+    if (!f)
+        throw std::runtime_error("cannot create " + out);
+    std::vector<uint8_t> buffer(1 << 20);
+    while (size > 0) {
+        const size_t n = size < buffer.size() ? static_cast<size_t>(size) : buffer.size();
+        text.fill(buffer.data(), n);
+        if (std::fwrite(buffer.data(), 1, n, f.get()) != n)
+            throw std::runtime_error("cannot write " + out);
+        size -= n;
+    }
+    if (std::fflush(f.get()) != 0)
+        throw std::runtime_error("cannot write " + out);
+    return 0;
+}
+
+int makeArchive(int argc, char** argv) {
+    if (argc < 6)
+        throw std::invalid_argument("archive needs OUT DATA SIZE n|z|y");
+    const std::string out = argv[2];
+    const uint64_t size = parseCount(argv[4]);
+    kivbench::OneEntryOptions options;
+    options.compression = static_cast<uint8_t>(argv[5][0]);
+    std::string streamCopy;
+    for (int i = 6; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--password") && i + 1 < argc)
+            options.password = argv[++i];
+        else if (!std::strcmp(argv[i], "--stream") && i + 1 < argc)
+            streamCopy = argv[++i];
+        else
+            throw std::invalid_argument(std::string("unknown argument ") + argv[i]);
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> data(std::fopen(argv[3], "rb"), std::fclose);
+    if (!data)
+        throw std::runtime_error(std::string("cannot open ") + argv[3]);
+    const auto layout = kivbench::writeOneEntryArchive(
+        out, options, size,
+        [&](uint8_t* p, size_t max) { return std::fread(p, 1, max, data.get()); }, streamCopy);
+    std::printf("data at %llu, %llu bytes stored, checksum %04x\n",
+                static_cast<unsigned long long>(layout.dataOffset),
+                static_cast<unsigned long long>(layout.storedSize), layout.checksum);
+    return 0;
+}
+
+kivtest::Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return kivtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The streamed archives must be byte for byte what the test archive writer
+// makes, or the benchmark would measure some other format.
+int selfCheck() {
+    kivbench::TextSource text;
+    kivtest::Bytes data(300000);
+    text.fill(data.data(), data.size());
+    const std::string tmp = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                            "/kivbenchgen-selfcheck." +
+                            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                            ".kiv";
+    int failures = 0;
+    for (const char c : {'n', 'z', 'y'}) {
+        for (const std::string password : {"", "bench-secret"}) {
+            kivbench::OneEntryOptions options;
+            options.compression = static_cast<uint8_t>(c);
+            options.password = password;
+            kivtest::ArchiveWriter w;
+            w.version("08").compression(static_cast<uint8_t>(c));
+            if (!password.empty())
+                w.scramble({password, {}, {}});
+            w.file(options.name, data, options.time);
+            const kivtest::Bytes expected = w.build();
+            size_t at = 0;
+            kivbench::writeOneEntryArchive(tmp, options, data.size(), [&](uint8_t* p, size_t max) {
+                const size_t n = std::min(max, data.size() - at);
+                std::memcpy(p, data.data() + at, n);
+                at += n;
+                return n;
+            });
+            const bool same = readFile(tmp) == expected;
+            std::printf("selfcheck %c%s: %s\n", c, password.empty() ? "" : " scrambled",
+                        same ? "same bytes as the test archive writer" : "DIFFERENT");
+            failures += !same;
+        }
+    }
+    std::remove(tmp.c_str());
+    return failures ? 1 : 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: kivbenchgen listing OUT.kiv DIRS FILES\n"
+                 "       kivbenchgen names OUT.txt DIRS FILES\n"
+                 "       kivbenchgen text OUT SIZE\n"
+                 "       kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]\n"
+                 "       kivbenchgen selfcheck\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return usage();
+    const std::string command = argv[1];
+    try {
+        if (command == "listing" && argc == 5)
+            return makeListing(argv[2], parseCount(argv[3]), parseCount(argv[4]));
+        if (command == "names" && argc == 5)
+            return makeNames(argv[2], parseCount(argv[3]), parseCount(argv[4]));
+        if (command == "text" && argc == 4)
+            return makeText(argv[2], parseCount(argv[3]));
+        if (command == "archive")
+            return makeArchive(argc, argv);
+        if (command == "selfcheck" && argc == 2)
+            return selfCheck();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kivbenchgen: %s\n", e.what());
+        return 1;
+    }
+    return usage();
+}
