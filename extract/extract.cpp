@@ -52,8 +52,14 @@ int extractCurrentEntry(ArchiveContext& context, const char* destPath, const cha
     std::unique_ptr<Reader> reader;
     try {
         const int64_t start = static_cast<int64_t>(context.dataStartPosition + entry->dataOffset);
-        reader = makeDecodingReader(entry->storedSize == 0 ? 'n' : context.compressionCode,
-                                    context.primaryReader.get(), start);
+        // Compressed data needs one of the compressions; a plain view of it
+        // would deliver the compressed bytes as if they were the file.
+        uint8_t code = 'n';
+        if (entry->storedSize != 0) {
+            code = context.compressionCode;
+            if (code != 'z' && code != 'p' && code != 'y') throw ReaderError("Unsupported compression format!");
+        }
+        reader = makeDecodingReader(code, context.primaryReader.get(), start);
     } catch (const ReaderError&) {
         return E_ECREATE;
     } catch (const std::bad_alloc&) {

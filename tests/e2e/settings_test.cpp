@@ -1,0 +1,257 @@
+// kiv.ini beside the plug-in: how each switch shapes the listing, how the
+// file's lines are read, when it is read, and the default file written on
+// close.
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <ostream>
+
+#include "tests/e2e/plugin_fixture.h"
+
+namespace kivtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Names = std::vector<std::string>;
+
+const char kDefaultFile[] =
+    "flatArchive=0\n"
+    "hideEmptyDirs=0\n"
+    "hideStoredFiles=0\n"
+    "hideStoredLinks=0\n"
+    "showDeletedFiles=0\n"
+    "showReferenceFiles=0\n"
+    "showReferenceLinks=0\n";
+
+// One of every kind that a switch affects.
+ArchiveWriter everyKind() {
+    ArchiveWriter w;
+    w.dir("d").file("f", "x").end();
+    w.dir("e").end();
+    w.linkTarget("s", "stored", 7).hardLink("hl", 7);
+    w.symlink("l", "t");
+    w.refFile("R", 10, 0x1234);
+    w.refSymlink("RL");
+    w.refDevice('b', "RB");
+    w.deleted("gone");
+    w.device('c', "dev", 1, 2);
+    return w;
+}
+
+const Names kDefaultNames = {"d", "d\\f", "e", "s", "hl", "l", "dev"};
+const Names kFlatNames = {"d", "f", "e", "s", "hl", "l", "dev"};
+
+class SettingsTest : public PluginFixture {
+protected:
+    std::string iniPath() const { return pluginFolder() + "/kiv.ini"; }
+    // A fresh plug-in with `ini` beside it lists the every-kind archive.
+    std::vector<Listed> listWith(const std::string& ini) {
+        loadPluginWithSettings(ini);
+        return list(save(everyKind()));
+    }
+    Names namesWith(const std::string& ini) {
+        Names out;
+        for (const Listed& e : listWith(ini)) out.push_back(e.name);
+        return out;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Each switch on its own.
+
+struct FlagCase {
+    const char* label;
+    const char* ini;
+    Names expected;
+};
+std::ostream& operator<<(std::ostream& os, const FlagCase& c) { return os << c.label; }
+
+class SettingsFlags : public SettingsTest, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(SettingsFlags, ChangesTheListing) {
+    EXPECT_EQ(GetParam().expected, namesWith(GetParam().ini));
+}
+
+const FlagCase kFlagCases[] = {
+    {"none", "", kDefaultNames},
+    {"flatArchive", "flatArchive=1\n", kFlatNames},
+    {"hideEmptyDirs", "hideEmptyDirs=1\n", {"d\\f", "s", "hl", "l", "dev"}},
+    {"hideStoredFiles", "hideStoredFiles=1\n", {"d", "e", "l", "dev"}},
+    {"hideStoredLinks", "hideStoredLinks=1\n", {"d", "d\\f", "e", "s", "hl", "dev"}},
+    {"showDeletedFiles", "showDeletedFiles=1\n", {"d", "d\\f", "e", "s", "hl", "l", "gone", "dev"}},
+    {"showReferenceFiles", "showReferenceFiles=1\n", {"d", "d\\f", "e", "s", "hl", "l", "R", "dev"}},
+    {"showReferenceLinks", "showReferenceLinks=1\n", {"d", "d\\f", "e", "s", "hl", "l", "RL", "RB", "dev"}},
+    {"onlyReferenceFiles", "hideStoredFiles=1\nshowReferenceFiles=1\n", {"d", "e", "l", "R", "dev"}},
+    {"allSeven",
+     "flatArchive=1\nhideEmptyDirs=1\nhideStoredFiles=1\nhideStoredLinks=1\nshowDeletedFiles=1\n"
+     "showReferenceFiles=1\nshowReferenceLinks=1\n",
+     {"R", "RL", "RB", "gone", "dev"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsFlags, ::testing::ValuesIn(kFlagCases),
+                         [](const ::testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.label); });
+
+TEST_F(SettingsTest, ShownEntriesCarryTheirAttributesAndSizes) {
+    const std::vector<Listed> entries = listWith("showDeletedFiles=1\nshowReferenceFiles=1\n");
+    bool sawGone = false, sawRef = false;
+    for (const Listed& e : entries) {
+        if (e.name == "gone") {
+            sawGone = true;
+            EXPECT_EQ(0x02, e.fileAttr);
+            EXPECT_EQ(0, e.unpSize);
+        }
+        if (e.name == "R") {
+            sawRef = true;
+            EXPECT_EQ(0x20, e.fileAttr);
+            EXPECT_EQ(0, e.unpSize);
+            EXPECT_EQ(0, e.packSize);
+        }
+    }
+    EXPECT_TRUE(sawGone);
+    EXPECT_TRUE(sawRef);
+}
+
+// ---------------------------------------------------------------------------
+// How lines are read.
+
+struct LineCase {
+    const char* label;
+    std::string ini;
+    bool flat;
+};
+std::ostream& operator<<(std::ostream& os, const LineCase& c) { return os << c.label; }
+
+class SettingsLines : public SettingsTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(SettingsLines, DecideFlatArchive) {
+    EXPECT_EQ(GetParam().flat ? kFlatNames : kDefaultNames, namesWith(GetParam().ini));
+}
+
+const std::string k79 = "flatArchive=1" + std::string(66, ' ');  // a whole first piece
+
+const LineCase kLineCases[] = {
+    {"plain", "flatArchive=1\n", true},
+    {"noLineEnd", "flatArchive=1", true},
+    {"crlf", "flatArchive=1\r\n", true},
+    {"spaceBeforeEquals", "flatArchive = 1\n", false},
+    {"spaceAfterEquals", "flatArchive= 1\n", true},
+    {"leadingSpace", " flatArchive=1\n", false},
+    {"upperCaseKey", "FlatArchive=1\n", false},
+    {"longerKey", "flatArchives=1\n", false},
+    {"shorterKey", "flatArchiv=1\n", false},
+    {"byteOrderMark", "\xEF\xBB\xBF" "flatArchive=1\n", false},
+    {"sectionHeaderIsNoKey", "[kiv]\nflatArchive=1\n", true},
+    {"two", "flatArchive=2\n", true},
+    {"minusOne", "flatArchive=-1\n", true},
+    {"digitsThenText", "flatArchive=7 apples\n", true},
+    {"yes", "flatArchive=yes\n", false},
+    {"hex", "flatArchive=0x1\n", false},
+    {"empty", "flatArchive=\n", false},
+    {"zero", "flatArchive=0\n", false},
+    {"keyWithoutEquals", "flatArchive\n", false},
+    {"laterLineOverridesOn", "flatArchive=0\nflatArchive=1\n", true},
+    {"laterLineOverridesOff", "flatArchive=1\nhideStoredLinks=0\nflatArchive=0\n", false},
+    // 100 characters: the 80th onwards is read as a line of its own.
+    {"secondPieceOfALongLine", std::string(79, '#') + "flatArchive=1" + std::string(8, ' ') + "\n", true},
+    {"keySplitByThePieceBoundary", std::string(72, '#') + "flatArchive=1" + std::string(15, ' ') + "\n",
+     false},
+    {"equalsPastThe79th", "flatArchive" + std::string(70, ' ') + "=1" + std::string(17, ' ') + "\n", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsLines, ::testing::ValuesIn(kLineCases),
+                         [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.label); });
+
+TEST_F(SettingsTest, ALongLineIsReadAsTwoPieces) {
+    // First piece: flatArchive=1 and spaces (79 characters); second: a
+    // setting of its own (21 characters and the line end).
+    const std::string line = k79 + "hideStoredLinks=1" + std::string(4, ' ') + "\n";
+    ASSERT_EQ(101u, line.size());
+    EXPECT_EQ((Names{"d", "f", "e", "s", "hl", "dev"}), namesWith(line));
+}
+
+// ---------------------------------------------------------------------------
+// The default file, and when the file is read.
+
+TEST_F(SettingsTest, WithoutAFileAllIsOffAndCloseWritesTheDefaults) {
+    ASSERT_FALSE(fileExists(iniPath()));
+    const std::string archive = save(everyKind());
+    int result = -1;
+    void* h = host->open(archive, result);
+    ASSERT_NE(nullptr, h);
+    EXPECT_FALSE(fileExists(iniPath())) << "written before the close";
+    Names seen;
+    for (const Listed& e : host->walk(h)) seen.push_back(e.name);
+    EXPECT_EQ(kDefaultNames, seen);
+    EXPECT_EQ(0, host->CloseArchive(h));
+    EXPECT_EQ(kDefaultFile, readText(iniPath()));
+
+    // Deleted, it comes back at the next close.
+    fs::remove(iniPath());
+    EXPECT_EQ(kDefaultNames, names(archive));
+    EXPECT_EQ(kDefaultFile, readText(iniPath()));
+}
+
+TEST_F(SettingsTest, AnExistingFileIsNeverRewritten) {
+    const std::string own = "# mine\nhideStoredLinks=1\nnot a setting";
+    loadPluginWithSettings(own);
+    const std::string archive = save(everyKind());
+    list(archive);
+    list(archive);
+    EXPECT_EQ(own, readText(iniPath()));
+
+    loadPluginWithSettings("");
+    list(archive);
+    EXPECT_TRUE(readFile(iniPath()).empty());
+}
+
+TEST_F(SettingsTest, TheFileIsTakenFromThePluginFolderNotTheWorkingFolder) {
+    const std::string archive = save(everyKind());
+    writeText(dir.file("kiv.ini"), "flatArchive=1\n");
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    const Names seen = names(archive);
+    fs::current_path(before);
+    EXPECT_EQ(kDefaultNames, seen);
+    EXPECT_EQ("flatArchive=1\n", readText(dir.file("kiv.ini")));
+    EXPECT_EQ(kDefaultFile, readText(iniPath()));
+}
+
+TEST_F(SettingsTest, AKeptArchiveKeepsItsFlagsAndANewOneReadsTheEditedFile) {
+    loadPluginWithSettings("flatArchive=0\n");
+    const std::string a = save(everyKind(), "a.kiv");
+    const std::string b = save(everyKind(), "b.kiv");
+    EXPECT_EQ(kDefaultNames, names(a));
+
+    writeText(iniPath(), "flatArchive=1\n");
+    EXPECT_EQ(kDefaultNames, names(a)) << "reopened from its slot";
+    // Even a changed file is read again with the flags the context has.
+    fs::last_write_time(a, fs::last_write_time(a) + std::chrono::seconds(5));
+    EXPECT_EQ(kDefaultNames, names(a));
+
+    EXPECT_EQ(kFlatNames, names(b)) << "a different archive gets a new context";
+    EXPECT_EQ(kFlatNames, names(a)) << "its slot was taken over by b";
+}
+
+TEST_F(SettingsTest, TwoOpenArchivesEachReadTheFileWhenCreated) {
+    loadPluginWithSettings("hideStoredLinks=1\n");
+    const std::string a = save(everyKind(), "a.kiv");
+    const std::string b = save(everyKind(), "b.kiv");
+    int result = -1;
+    void* ha = host->open(a, result);
+    ASSERT_NE(nullptr, ha);
+    writeText(iniPath(), "flatArchive=1\n");
+    void* hb = host->open(b, result);
+    ASSERT_NE(nullptr, hb);
+    Names na, nb;
+    for (const Listed& e : host->walk(ha)) na.push_back(e.name);
+    for (const Listed& e : host->walk(hb)) nb.push_back(e.name);
+    host->CloseArchive(ha);
+    host->CloseArchive(hb);
+    EXPECT_EQ((Names{"d", "d\\f", "e", "s", "hl", "dev"}), na);
+    EXPECT_EQ(kFlatNames, nb);
+}
+
+}  // namespace
+}  // namespace kivtest
