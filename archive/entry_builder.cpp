@@ -19,18 +19,17 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     context_.listingCursor = e;
     e->attribute = kAttrSpecial;
     std::string name = catalogue.readString();
-    if (utf8Names_) name = platform::utf8ToHost(name);
-    name = safeName(name);
-    std::string path;
-    path.reserve(prefix_.size() + name.size());
-    path = prefix_;
-    path.append(name, 0, kMaxPathBytes > path.size() ? kMaxPathBytes - path.size() : 0);
-    e->path = context_.entries.store(path.data(), path.size());
-    e->pathLength = static_cast<uint32_t>(path.size());
+    if (utf8Names_) name = platform::utf8ToHost(std::move(name));
+    name = safeName(std::move(name));
+    // The prefix is kept in path_, so only the name is copied per entry.
+    path_.resize(prefix_.size());
+    path_.append(name, 0, kMaxPathBytes > path_.size() ? kMaxPathBytes - path_.size() : 0);
+    e->path = context_.entries.store(path_.data(), path_.size());
+    e->pathLength = static_cast<uint32_t>(path_.size());
     return e;
 }
 
-void EntryBuilder::setTime(Entry& e, uint64_t entryTime) { e.time = packDosTime(entryTime); }
+void EntryBuilder::setTime(Entry& e, uint64_t entryTime) { e.time = times_.pack(entryTime); }
 
 void EntryBuilder::completeDirectory(Entry& e) {
     e.attribute = context_.hideEmptyDirs ? kAttrHidden : kAttrDirectory;
@@ -98,8 +97,14 @@ size_t EntryBuilder::enterDirectory(const Entry& directory) {
     if (!context_.flatArchive) {
         prefix_.assign(directory.path, directory.pathLength);
         if (prefix_.size() < kMaxPathBytes) prefix_ += '\\';
+        path_ = prefix_;
     }
     return saved;
+}
+
+void EntryBuilder::leaveDirectory(size_t saved) {
+    prefix_.resize(saved);
+    path_ = prefix_;
 }
 
 void EntryBuilder::setContent(Entry& e, const std::string& text) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/context.h"
+#include "archive/dos_time.h"
 
 namespace kiv {
 
@@ -34,7 +35,7 @@ public:
 
     // Directory nesting: the saved prefix length is the whole state.
     size_t enterDirectory(const Entry& directory);
-    void leaveDirectory(size_t saved) { prefix_.resize(saved); }
+    void leaveDirectory(size_t saved);
 
     bool hidesStoredLinks() const { return context_.hideStoredLinks != 0; }
     bool showsDeleted() const { return context_.showDeletedFiles != 0; }
@@ -43,8 +44,10 @@ private:
     void setContent(Entry& e, const std::string& text);
 
     ArchiveContext& context_;
-    std::string prefix_;
+    std::string prefix_;  // the current directory's path and separator
+    std::string path_;    // starts with prefix_; the entry's name is appended
     bool utf8Names_;
+    DosTimeConverter times_;
 };
 
 }  // namespace kiv

@@ -10,7 +10,7 @@ bool unsafeComponent(const std::string& s, size_t begin, size_t end) {
 }
 }  // namespace
 
-std::string safeName(const std::string& name) {
+std::string safeName(std::string name) {
     // Fast path: most names have no separator and are not dots.
     bool clean = true;
     size_t begin = 0;

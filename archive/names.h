@@ -10,6 +10,6 @@ constexpr size_t kMaxPathBytes = 4096;
 // Makes a stored name safe to report: every component (between '\' or '/')
 // that is empty, "." or ".." becomes "_", so no reported path can lead a
 // host outside the folder it extracts into. Other names pass unchanged.
-std::string safeName(const std::string& name);
+std::string safeName(std::string name);
 
 }  // namespace kiv

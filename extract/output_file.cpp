@@ -4,6 +4,14 @@
 
 namespace kiv {
 
+namespace {
+// Chunks come 4096 bytes at a time; a larger stream buffer turns them into
+// fewer, larger writes.
+void buffer(std::FILE* f) {
+    if (f) std::setvbuf(f, nullptr, _IOFBF, 256 * 1024);
+}
+}  // namespace
+
 bool OutputFile::open(const std::string& destination) {
     destination_ = destination;
     failed_ = false;
@@ -12,15 +20,18 @@ bool OutputFile::open(const std::string& destination) {
         // Not a plain file (a device, a pipe, a folder): write to it as it is.
         removable_ = false;
         stream_ = std::fopen(destination.c_str(), "wb");
+        buffer(stream_);
         return stream_ != nullptr;
     }
     removable_ = true;
     stream_ = platform::createTempBeside(destination, temporary_);
+    buffer(stream_);
     if (stream_) return true;
     // No room for a temporary file beside it (a read-only folder holding a
     // writable file): fall back to writing the destination itself.
     temporary_.clear();
     stream_ = std::fopen(destination.c_str(), "wb");
+    buffer(stream_);
     return stream_ != nullptr;
 }
 

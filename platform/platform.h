@@ -25,7 +25,7 @@ std::string besideModule(const char* name);
 // UTF-8 entry names to the host's code page. On POSIX the host code page is
 // UTF-8: valid text passes unchanged and each byte of an invalid sequence
 // becomes '?'. On Win32 the ANSI code page, through UTF-16.
-std::string utf8ToHost(const std::string& utf8);
+std::string utf8ToHost(std::string utf8);
 
 // --- Time ------------------------------------------------------------------
 // Local time of a signed 32-bit count of seconds since 1970. False when the

@@ -49,7 +49,14 @@ std::string besideModule(const char* name) {
 // Valid UTF-8 passes unchanged; every byte of an invalid sequence (stray
 // continuation bytes, overlong forms, surrogates, values past U+10FFFF,
 // truncated sequences) becomes '?'.
-std::string utf8ToHost(const std::string& in) {
+std::string utf8ToHost(std::string in) {
+    // Most names are valid: check first, and copy only when something must change.
+    {
+        const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+        size_t i = 0;
+        while (i < in.size() && s[i] < 0x80) ++i;
+        if (i == in.size()) return in;
+    }
     std::string out;
     out.reserve(in.size());
     const auto* s = reinterpret_cast<const unsigned char*>(in.data());

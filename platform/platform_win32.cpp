@@ -71,8 +71,11 @@ std::string besideModule(const char* name) {
     return std::string(g_fullPath);
 }
 
-std::string utf8ToHost(const std::string& utf8) {
-    if (utf8.empty()) return std::string();
+std::string utf8ToHost(std::string utf8) {
+    // Plain ASCII is the same in every ANSI code page: no conversion needed.
+    bool ascii = true;
+    for (unsigned char c : utf8) ascii = ascii && c < 0x80 && c != 0;
+    if (ascii) return utf8;
     int len = static_cast<int>(utf8.size());
     int wideLen = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, nullptr, 0);
     if (wideLen <= 0) return std::string();

@@ -14,7 +14,7 @@
 
 namespace kiv {
 
-class FileReader : public Reader {
+class FileReader final : public Reader {
 public:
     // Opens `path` for binary reading. Throws "File not found".
     explicit FileReader(const char* path);

@@ -1,5 +1,9 @@
 #include "readers/scramble_reader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #include "readers/archive_integer.h"
 
 namespace kiv {
@@ -15,6 +19,16 @@ ScrambleReader::ScrambleReader(Reader* source, const Secret& password, int64_t s
     keyOrigin_ = static_cast<uint32_t>(start);
     keyLength_ = static_cast<uint16_t>(password_.size());
     if (keyLength_ == 0) throw ReaderError(kBadPassword);
+    {
+        // Whole repetitions of the key, at least 8 KiB of them, plus one more
+        // so a run may start at any key index.
+        const size_t reps = (8192 + keyLength_ - 1) / keyLength_ + 1;
+        std::string block;
+        block.reserve(reps * keyLength_);
+        for (size_t i = 0; i < reps; ++i) block.append(password_.data(), keyLength_);
+        repeatedKey_.assign(block.data(), block.size());
+        Secret::wipeBytes(&block[0], block.size());
+    }
     if (formatVersion >= 7) {
         padRadix_ = 254;
         markBefore_ = 0xFF;
@@ -159,12 +173,28 @@ int ScrambleReader::read(void* buffer, int length) {
     for (; i < n && pos_ + i < static_cast<int64_t>(keyOrigin_); ++i) {
     }
     if (i < n) {
-        // The key index advances with the offset; one remainder per call.
-        uint32_t index = static_cast<uint32_t>(static_cast<uint64_t>(pos_ + i - keyOrigin_) % keyLength_);
-        const auto* key = reinterpret_cast<const uint8_t*>(password_.data());
-        for (; i < n; ++i) {
-            p[i] = static_cast<uint8_t>(p[i] - key[index]);
-            if (++index == keyLength_) index = 0;
+        // One remainder per call; then runs against the repeated key.
+        size_t index = static_cast<size_t>(static_cast<uint64_t>(pos_ + i - keyOrigin_) % keyLength_);
+        const auto* key = reinterpret_cast<const uint8_t*>(repeatedKey_.data());
+        const size_t span = repeatedKey_.size() - keyLength_;  // a multiple of keyLength_
+        while (i < n) {
+            const size_t run = std::min(static_cast<size_t>(n - i), span);
+            const uint8_t* k = key + index;
+            uint8_t* d = p + i;
+            size_t j = 0;
+            // Eight bytewise subtractions per step, without carries between
+            // the bytes.
+            constexpr uint64_t H = 0x8080808080808080ULL;
+            for (; j + 8 <= run; j += 8) {
+                uint64_t a, b;
+                std::memcpy(&a, d + j, 8);
+                std::memcpy(&b, k + j, 8);
+                const uint64_t r = ((a | H) - (b & ~H)) ^ ((a ^ ~b) & H);
+                std::memcpy(d + j, &r, 8);
+            }
+            for (; j < run; ++j) d[j] = static_cast<uint8_t>(d[j] - k[j]);
+            i += static_cast<int>(run);
+            index = (index + run) % keyLength_;
         }
     }
     pos_ = src_->tell();

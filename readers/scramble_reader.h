@@ -50,6 +50,10 @@ private:
     uint32_t headPadLength_ = 0;
     uint32_t tailPadLength_ = 0;
     Secret password_;
+    // The password repeated over a block, so unscrambling a buffer is one
+    // straight subtraction loop the compiler can vectorise. Wiped like the
+    // password itself.
+    Secret repeatedKey_;
     uint16_t keyLength_ = 0;
     uint32_t padRadix_ = 256;
     uint8_t markAfter_ = '<';

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config
   zlib1g-dev libbz2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  binutils python3 unzip zip bzip2 time valgrind
+  binutils python3 unzip zip bzip2 time valgrind tzdata
 )
 
 missing=()

@@ -10,6 +10,8 @@ int runList(Plugin& plugin, const Options& options) {
     if (!archive) return kExitError;
 
     if (!options.raw) std::printf("%s\n", entry::tableHeading().c_str());
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     uint64_t count = 0, bytes = 0;
     int status = kExitOk;
     tHeaderData header;
@@ -21,7 +23,12 @@ int runList(Plugin& plugin, const Options& options) {
             status = kExitError;
             break;
         }
-        std::printf("%s\n", (options.raw ? entry::rawLine(header) : entry::tableLine(header)).c_str());
+        if (options.raw) {
+            char line[400];
+            std::fwrite(line, 1, entry::formatRaw(header, line) + 1, stdout);
+        } else {
+            std::printf("%s\n", entry::tableLine(header).c_str());
+        }
         ++count;
         bytes += entry::unpackedSize(header);
         rc = archive->skip();

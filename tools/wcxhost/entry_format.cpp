@@ -52,14 +52,32 @@ std::string tableLine(const tHeaderData& header) {
 }
 
 std::string rawLine(const tHeaderData& header) {
+    char buf[400];
+    return std::string(buf, formatRaw(header, buf));
+}
+
+// Hand-formatted: scripts list archives of a million entries this way.
+size_t formatRaw(const tHeaderData& header, char* out) {
     const int fields[] = {header.FileTime, header.FileAttr, header.UnpSize, header.PackSize, header.Flags,
                           header.HostOS,   header.FileCRC,  header.UnpVer,  header.Method};
-    std::string line;
+    char* p = out;
     for (int value : fields) {
-        if (!line.empty()) line += ' ';
-        line += std::to_string(static_cast<uint32_t>(value));
+        if (p != out) *p++ = ' ';
+        char digits[10];
+        int n = 0;
+        uint32_t v = static_cast<uint32_t>(value);
+        do {
+            digits[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v);
+        while (n) *p++ = digits[--n];
     }
-    return line + '\t' + name(header);
+    *p++ = '\t';
+    const size_t len = strnlen(header.FileName, sizeof header.FileName);
+    std::memcpy(p, header.FileName, len);
+    p += len;
+    *p++ = '\n';
+    return static_cast<size_t>(p - out) - 1;  // without the line end
 }
 
 }  // namespace entry

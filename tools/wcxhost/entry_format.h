@@ -30,5 +30,8 @@ std::string tableLine(const tHeaderData& header);
 // "FileTime FileAttr UnpSize PackSize Flags HostOS FileCRC UnpVer Method<TAB>FileName",
 // each 32-bit field as an unsigned decimal number.
 std::string rawLine(const tHeaderData& header);
+// rawLine into `out` (at least 400 bytes), followed by a line end; returns
+// the length without the line end.
+size_t formatRaw(const tHeaderData& header, char* out);
 
 }  // namespace entry
