@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,9 +56,18 @@ struct TerminalPrompt : ::testing::Test {
         }
         return out;
     }
+    // The child's exit code; a child still running after 20 s is killed.
     static int exitCode(pid_t pid) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            usleep(10000);
+        }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
