@@ -56,40 +56,22 @@ int runExtract(Plugin& plugin, const Options& options) {
 
     progress::Meter meter(total, showBar);
     Tally tally;
-    int status = kExitOk;
-    tHeaderData header;
-    while (!progress::interrupted()) {
-        int rc = archive->readHeader(header);
-        if (rc == E_END_ARCHIVE) break;
-        if (rc != 0) {
-            meter.clear();
-            common::reportHeaderError(rc);
-            status = kExitError;
-            break;
-        }
-        std::string name = entry::name(header);
-        if (!pattern::selects(options.patterns, name)) {
-            rc = archive->skip();
-            if (rc != 0) {
-                ++tally.failed;
-                meter.clear();
-                std::fprintf(stderr, "%s: skipping failed: %s\n", name.c_str(), codes::describe(rc).c_str());
-            }
-            continue;
-        }
-        rc = extractEntry(*archive, options, header, meter);
-        if (rc == E_EABORTED && progress::interrupted()) break;
+    const int status = common::forEachSelected(*archive, options, meter, tally.failed,
+                                               [&](const tHeaderData& header, const std::string& name) {
+        const int rc = extractEntry(*archive, options, header, meter);
+        if (rc == E_EABORTED && progress::interrupted()) return false;
         if (rc == 0) {
             ++tally.extracted;
             if (!entry::isDirectory(header)) tally.bytes += entry::unpackedSize(header);
-            continue;
+            return true;
         }
         ++tally.failed;
         if (rc > 0) {
             meter.clear();
             std::fprintf(stderr, "%s: %s\n", name.c_str(), codes::describe(rc).c_str());
         }
-    }
+        return true;
+    });
     meter.clear();
     archive->close();
     std::printf("extracted %llu entries (%llu bytes): %llu failed\n", static_cast<unsigned long long>(tally.extracted),

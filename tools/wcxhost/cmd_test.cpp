@@ -15,32 +15,19 @@ int runTest(Plugin& plugin, const Options& options) {
 
     progress::Meter meter(total, showBar);
     uint64_t tested = 0, failed = 0;
-    int status = kExitOk;
-    tHeaderData header;
-    while (!progress::interrupted()) {
-        int rc = archive->readHeader(header);
-        if (rc == E_END_ARCHIVE) break;
-        if (rc != 0) {
-            meter.clear();
-            common::reportHeaderError(rc);
-            status = kExitError;
-            break;
-        }
-        std::string name = entry::name(header);
-        if (!pattern::selects(options.patterns, name)) {
-            rc = archive->skip();
-        } else {
-            meter.startEntry(name);
-            rc = archive->test();
-            if (rc == E_EABORTED && progress::interrupted()) break;
-            ++tested;
-        }
+    const int status = common::forEachSelected(*archive, options, meter, failed,
+                                               [&](const tHeaderData&, const std::string& name) {
+        meter.startEntry(name);
+        const int rc = archive->test();
+        if (rc == E_EABORTED && progress::interrupted()) return false;
+        ++tested;
         if (rc != 0) {
             ++failed;
             meter.clear();
             std::fprintf(stderr, "%s: %s\n", name.c_str(), codes::describe(rc).c_str());
         }
-    }
+        return true;
+    });
     meter.clear();
     std::printf("tested %llu entries (%llu bytes): %llu failed\n", static_cast<unsigned long long>(tested),
                 static_cast<unsigned long long>(meter.done()), static_cast<unsigned long long>(failed));

@@ -1,12 +1,14 @@
 // The three commands of the host and what they share.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive.h"
 #include "plugin.h"
+#include "progress.h"
 
 // Exit statuses, also listed in the usage text.
 enum ExitStatus {
@@ -41,4 +43,10 @@ std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode,
 uint64_t selectedTotal(Plugin& plugin, const Options& options);
 // "cannot read the next entry header: ..." on stderr.
 void reportHeaderError(int rc);
+// Walks the archive until its end or Ctrl-C. Entries the patterns leave out
+// are skipped (a failed skip counts in `failed`); `each` handles the others
+// and answers false to stop the walk. Returns kExitOk, or kExitError when a
+// header could not be read.
+int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
+                    const std::function<bool(const tHeaderData& header, const std::string& name)>& each);
 }  // namespace common

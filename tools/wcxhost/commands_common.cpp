@@ -38,4 +38,30 @@ void reportHeaderError(int rc) {
     std::fprintf(stderr, "cannot read the next entry header: %s\n", codes::describe(rc).c_str());
 }
 
+int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
+                    const std::function<bool(const tHeaderData& header, const std::string& name)>& each) {
+    tHeaderData header;
+    while (!progress::interrupted()) {
+        const int rc = archive.readHeader(header);
+        if (rc == E_END_ARCHIVE) return kExitOk;
+        if (rc != 0) {
+            meter.clear();
+            reportHeaderError(rc);
+            return kExitError;
+        }
+        const std::string name = entry::name(header);
+        if (pattern::selects(options.patterns, name)) {
+            if (!each(header, name)) break;
+            continue;
+        }
+        const int skipped = archive.skip();
+        if (skipped != 0) {
+            ++failed;
+            meter.clear();
+            std::fprintf(stderr, "%s: skipping failed: %s\n", name.c_str(), codes::describe(skipped).c_str());
+        }
+    }
+    return kExitOk;
+}
+
 }  // namespace common
