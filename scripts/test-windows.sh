@@ -3,8 +3,10 @@
 #   1. build-win32/kiv.wcx is inspected (this kernel runs no 32-bit code):
 #      PE32 for i386, the seven plain exports, system DLL imports only, and
 #      the password dialog resource; kiv.wcx64 gets the same inspection.
-#   2. ctest in build-win64 runs the Windows test programs under Wine.
-#   3. Under Xvfb, the password dialog is answered for real with xdotool:
+#   2. ctest in build-win64 runs the Windows test programs under Wine, on an
+#      Xvfb display: the end-to-end tests answer the plug-in's password
+#      dialog from a thread of their own.
+#   3. On the same display, the password dialog is answered for real with xdotool:
 #      first the platform layer's dialog alone, then through kiv.wcx64
 #      opening scrambled archives.
 #   scripts/test-windows.sh [--no-ctest] [--no-dialog]
@@ -61,6 +63,28 @@ if [[ -f "$b32/kiv.wcx" ]]; then
   i686-w64-mingw32-windres -i "$b32/kiv.wcx" -O rc 2>/dev/null | sed -n '/DIALOG/,/^END/p'
 fi
 
+# --- an X display for both stages below ------------------------------------
+xvfb_pid=""
+cleanup() {
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+  [[ -n "${foreign_pid:-}" ]] && kill "$foreign_pid" 2>/dev/null
+  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null
+}
+trap cleanup EXIT
+
+display=""
+if ((run_ctest || run_dialog)); then
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    display="$(head -n1 "$work/display" 2>/dev/null)"
+    [[ -n "$display" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$display" ]] && export DISPLAY=":$display"
+fi
+
 # --- 2. programs under Wine through ctest ----------------------------------
 if ((run_ctest)); then
   echo "== ctest under Wine"
@@ -69,17 +93,11 @@ if ((run_ctest)); then
     "$wine_run" --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1
     echo "-- Wine prefix created in $(( $(date +%s) - start )) s"
   fi
+  [[ -n "$display" ]] || echo "-- no X display: the end-to-end password tests cannot show the dialog"
   check "ctest (build-win64)" ctest --test-dir "$b64" --output-on-failure -j2 --timeout 600
 fi
 
 # --- 3. the dialog under Xvfb ----------------------------------------------
-xvfb_pid=""
-cleanup() {
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
-  [[ -n "${foreign_pid:-}" ]] && kill "$foreign_pid" 2>/dev/null
-  WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null
-}
-trap cleanup EXIT
 
 # Runs a Windows program in the background, waits for the password dialog,
 # sends the given xdotool actions, and leaves the program's output in $out.
@@ -138,19 +156,9 @@ if ((run_dialog)); then
   maker="$b64/tests/windows/kiv_make_scrambled.exe"
   plugin="$b64/kiv.wcx64"
 
-  rm -f "$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  display=""
-  for _ in $(seq 50); do
-    display="$(head -n1 "$work/display" 2>/dev/null)"
-    [[ -n "$display" ]] && break
-    sleep 0.1
-  done
   if [[ -z "$display" ]]; then
     bad "Xvfb started"
   else
-    export DISPLAY=":$display"
     # Start Wine's server before the first timed wait.
     "$wine_run" --prefix "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1
 

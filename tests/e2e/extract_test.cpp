@@ -1,16 +1,22 @@
 // Extraction and testing through ProcessFile: the bytes that arrive, the
 // progress reports, and what is left on disk after every kind of failure.
+#if !defined(_WIN32)
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <numeric>
 #include <set>
 #include <thread>
@@ -83,9 +89,42 @@ std::set<std::string> folderContents(const std::string& folder) {
     return out;
 }
 
-// Runs `body` in a forked child and returns its exit status; -1 when it had
-// to be killed after `seconds`, -2 when it died of a signal.
-int inChild(const std::function<int()>& body, int seconds) {
+// Runs `body` so that a hang fails the test instead of blocking the run.
+#if defined(_WIN32)
+// No fork here: the body runs in this process while a watchdog thread waits;
+// if the body is not done within `seconds`, the whole run ends with a message.
+int bounded(const std::function<int()>& body, int seconds) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+            std::fprintf(stderr, "a plug-in call did not return within %d s\n", seconds);
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    });
+    struct Finish {
+        std::mutex& m;
+        std::condition_variable& cv;
+        bool& done;
+        std::thread& watchdog;
+        ~Finish() {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                done = true;
+            }
+            cv.notify_one();
+            watchdog.join();
+        }
+    } finish{m, cv, done, watchdog};
+    return body();
+}
+#else
+// In a forked child; returns its exit status, -1 when it had to be killed
+// after `seconds`, -2 when it died of a signal.
+int bounded(const std::function<int()>& body, int seconds) {
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) _exit(body() & 0xFF);
@@ -101,6 +140,7 @@ int inChild(const std::function<int()>& body, int seconds) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
+#endif
 
 // One open archive, walked the way the host does.
 class Session {
@@ -334,11 +374,12 @@ TEST_P(ExtractByCode, DataOffsetPastTheEndOfTheFileGives12WithoutReports) {
     w.file("far", textLike(3000, 3), 0, far);
     const std::string archive = save(w);
 
-    // In a child process, so that a decoder waiting for input for ever
-    // fails the test instead of hanging it; 99 reports progress calls.
+    // Bounded in time, so that a decoder waiting for input for ever fails
+    // the test instead of hanging it; 99 reports progress calls.
     const auto attempt = [&](int operation) {
-        return inChild(
+        return bounded(
             [&] {
+                progress = ProgressLog();
                 const int r = operation == PK_TEST ? testEntry(archive, "far")
                                                    : extractTo(archive, "far", outFile("far"));
                 return progress.calls.empty() ? r : 99;
@@ -392,6 +433,7 @@ TEST_P(ExtractByCode, TestThenExtractOfTheSameEntryBothWorkAndTheCursorStays) {
     EXPECT_EQ("<end>", s.next());
 }
 
+#if !defined(_WIN32)  // a file size limit and /dev/full exist on POSIX only
 TEST_P(ExtractByCode, WriteFailureGives19AndLeavesNothingButTheOldFile) {
     const Bytes data = noise(300000, 41);
     ArchiveWriter w = writer();
@@ -402,7 +444,7 @@ TEST_P(ExtractByCode, WriteFailureGives19AndLeavesNothingButTheOldFile) {
     // The file size limit makes the write fail part-way; the child reports
     // ProcessFile's result as its exit status.
     auto limited = [&](const std::string& dest) {
-        return inChild(
+        return bounded(
             [&] {
                 signal(SIGXFSZ, SIG_IGN);
                 rlimit limit{65536, 65536};
@@ -433,6 +475,7 @@ TEST_P(ExtractByCode, DevFullAsDestinationGives19AndStaysInPlace) {
     EXPECT_TRUE(S_ISCHR(after.st_mode));
     EXPECT_EQ(before.st_rdev, after.st_rdev);
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Extract, ExtractByCode, ::testing::Values('n', 'z', 'y'), codeName);
 
@@ -470,7 +513,7 @@ TEST_P(ExtractCompressed, TruncatedStreamGives12Promptly) {
     writeText(outFile("kept"), "unchanged");
 
     const auto attempt = [&](int operation, const std::string& dest) {
-        return inChild(
+        return bounded(
             [&] {
                 Session s(*host, archive);
                 if (!s.handle() || !s.seek("cut")) return 98;
@@ -631,16 +674,19 @@ TEST_F(ExtractTest, LongDestinationsUpToThePlatformLimitAreWritten) {
     const std::string longest = folder + "/" + std::string(PATH_MAX - 1 - folder.size() - 1, 'n');
     ASSERT_EQ(static_cast<size_t>(PATH_MAX - 1), longest.size());
 
+#if !defined(_WIN32)  // on Windows the platform limit is the host's 260 bytes
     const std::string beyond260 = out + "/" + std::string(200, 'd') + "/" + std::string(150, 'm');
     ASSERT_GT(beyond260.size(), 260u);
     EXPECT_EQ(0, extractTo(archive, "f", beyond260));
     EXPECT_EQ(textLike(5000, 131), readFile(beyond260));
+    progress = ProgressLog();
+#endif
 
     EXPECT_EQ(0, extractTo(archive, "f", longest));
     EXPECT_EQ(textLike(5000, 131), readFile(longest));
     fs::remove(longest);
 
-    EXPECT_EQ(10000, progress.total());
+    EXPECT_EQ(5000, progress.total());
 
     progress = ProgressLog();
     const std::string tooLong = longest + "x";

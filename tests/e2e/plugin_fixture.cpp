@@ -12,7 +12,9 @@ void PluginFixture::loadPlugin(const std::string* ini) {
     host.reset();
     pluginDirs_.push_back(std::make_unique<TempDir>());
     pluginFolder_ = pluginDirs_.back()->path();
-    const std::string copy = pluginDirs_.back()->file("kiv.wcx");
+    // Under the built file's own name (kiv.wcx64 on 64-bit Windows).
+    const std::string copy =
+        pluginDirs_.back()->file(std::filesystem::path(builtPlugin()).filename().string());
     std::filesystem::copy_file(builtPlugin(), copy);
     if (ini) writeText(pluginDirs_.back()->file("kiv.ini"), *ini);
     host = std::make_unique<PluginHost>(copy);

@@ -1,8 +1,6 @@
 // kiv.ini beside the plug-in: how each switch shapes the listing, how the
 // file's lines are read, when it is read, and the default file written on
 // close.
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -16,14 +14,21 @@ namespace fs = std::filesystem;
 
 using Names = std::vector<std::string>;
 
+// Written in text mode: lines end in CR LF on Windows.
+#if defined(_WIN32)
+#define KIV_EOL "\r\n"
+#else
+#define KIV_EOL "\n"
+#endif
 const char kDefaultFile[] =
-    "flatArchive=0\n"
-    "hideEmptyDirs=0\n"
-    "hideStoredFiles=0\n"
-    "hideStoredLinks=0\n"
-    "showDeletedFiles=0\n"
-    "showReferenceFiles=0\n"
-    "showReferenceLinks=0\n";
+    "flatArchive=0" KIV_EOL
+    "hideEmptyDirs=0" KIV_EOL
+    "hideStoredFiles=0" KIV_EOL
+    "hideStoredLinks=0" KIV_EOL
+    "showDeletedFiles=0" KIV_EOL
+    "showReferenceFiles=0" KIV_EOL
+    "showReferenceLinks=0" KIV_EOL;
+#undef KIV_EOL
 
 // One of every kind that a switch affects.
 ArchiveWriter everyKind() {

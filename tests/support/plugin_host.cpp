@@ -6,19 +6,27 @@
 #include <dlfcn.h>
 #endif
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#if defined(_WIN32)
+#include <thread>
+#endif
 
 namespace kivtest {
 
 namespace {
+// The host's answer, read by the input box or the dialog answerer.
+std::mutex answerLock;
 std::string answer;
 bool haveAnswer = false;
-int prompts = 0;
+std::atomic<int> prompts{0};
 
 int inputBox(char* caption, char* prompt, int masked, char* value, int maxLength) {
     ++prompts;
+    std::lock_guard<std::mutex> lock(answerLock);
     if (std::strcmp(caption, "Password required!") != 0 || std::strcmp(prompt, "Password:") != 0 || !masked)
         return 0;
     if (!haveAnswer) return 0;
@@ -42,6 +50,65 @@ F symbol(void* lib, const char* name) {
     if (!p) throw std::runtime_error(std::string("missing export ") + name);
     return reinterpret_cast<F>(p);
 }
+#if defined(_WIN32)
+// On Windows the plug-in asks with its own modal dialog. This thread plays
+// the user for as long as the plug-in is loaded: every "Password required!"
+// dialog of this process is answered with the host's password and OK, or
+// with Cancel when the host has none. It needs a display (Xvfb under Wine);
+// without one the dialog cannot be shown and the plug-in sees Cancel.
+class DialogAnswerer {
+public:
+    DialogAnswerer() : thread_([this] { run(); }) {}
+    ~DialogAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    // FindWindowEx compares the stored titles; it sends no message, which
+    // could wait for the main thread while it is not in the dialog.
+    static HWND ourDialog() {
+        HWND h = nullptr;
+        while ((h = FindWindowExA(nullptr, h, nullptr, "Password required!")) != nullptr) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid == GetCurrentProcessId()) return h;
+        }
+        return nullptr;
+    }
+
+    void run() {
+        while (!stop_) {
+            if (HWND dialog = ourDialog()) respond(dialog);
+            Sleep(5);
+        }
+    }
+
+    void respond(HWND dialog) {
+        // The controls exist once the dialog is created; the posted command
+        // is handled by its modal loop, after the dialog's initialisation.
+        HWND edit = nullptr;
+        for (int i = 0; i < 400 && IsWindow(dialog) && !edit; ++i) {
+            edit = FindWindowExA(dialog, nullptr, "Edit", nullptr);
+            if (!edit) Sleep(5);
+        }
+        ++prompts;
+        bool ok;
+        {
+            std::lock_guard<std::mutex> lock(answerLock);
+            ok = haveAnswer;
+            if (ok) SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(answer.c_str()));
+        }
+        PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
+        // The same dialog must not be answered twice.
+        for (int i = 0; i < 2000 && IsWindow(dialog); ++i) Sleep(5);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+#endif
+
 }  // namespace
 
 std::string builtPlugin() { return KIV_PLUGIN_PATH; }
@@ -50,6 +117,7 @@ PluginHost::PluginHost(const std::string& path) {
 #if defined(_WIN32)
     library_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
     if (!library_) throw std::runtime_error("cannot load " + path);
+    answerer_ = std::make_shared<DialogAnswerer>();
 #else
     library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library_) throw std::runtime_error(std::string("cannot load ") + path + ": " + dlerror());
@@ -75,6 +143,7 @@ PluginHost::PluginHost(const std::string& path) {
 
 PluginHost::~PluginHost() {
 #if defined(_WIN32)
+    answerer_.reset();
     if (library_) FreeLibrary(static_cast<HMODULE>(library_));
 #else
     if (library_) dlclose(library_);
@@ -82,6 +151,7 @@ PluginHost::~PluginHost() {
 }
 
 void PluginHost::setPassword(const char* password) {
+    std::lock_guard<std::mutex> lock(answerLock);
     haveAnswer = password != nullptr;
     answer = password ? password : "";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,13 +45,14 @@ public:
     // the ProcessFile result to record, or skips) to every entry.
     std::vector<Listed> walk(void* handle, const std::function<void(const Listed&)>& each = {});
 
-    // Answers for the input box the plug-in asks for a password; null = the
-    // host has none (Cancel).
+    // Answers for the input box (POSIX) or the password dialog (Windows)
+    // the plug-in asks for a password; null = the host has none (Cancel).
     void setPassword(const char* password);
     int passwordPrompts() const;
 
 private:
     void* library_ = nullptr;
+    std::shared_ptr<void> answerer_;  // Windows: answers the plug-in's dialog
 };
 
 // Path of the plug-in built by this tree.
