@@ -249,6 +249,6 @@ if ((run_dialog)); then
   fi
 fi
 
-echo "== $passed passed, $failed failed"
+echo "windows: $passed passed, $failed failed"
 for f in "${failures[@]}"; do echo "   failed: $f"; done
 ((failed == 0))
