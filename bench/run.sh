@@ -64,7 +64,7 @@ for tool in /usr/bin/time unzip bzip2 python3 cmp cp awk; do
 done
 if [ "${KIV_BENCH_NO_BUILD:-0}" != 1 ]; then
   # Configured every time: a folder configured before bench/ existed has no bench targets.
-  cmake -S "$REPO" -B "$BUILD" >>"$LOG" 2>&1 || die "cannot configure $BUILD (see $LOG)"
+  cmake -S "$REPO" -B "$BUILD" -DKIV_BUILD_BENCH=ON >>"$LOG" 2>&1 || die "cannot configure $BUILD (see $LOG)"
   cmake --build "$BUILD" --target kiv wcxhost kivbenchgen inflate_baseline kivreopen -- -j2 \
     >>"$LOG" 2>&1 || die "cannot build the benchmark targets in $BUILD (see $LOG)"
   if [ "${KIV_BENCH_MICRO:-0}" = 1 ]; then

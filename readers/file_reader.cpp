@@ -29,8 +29,8 @@ bool FileReader::load(int64_t pos, bool backward) {
     return inBlock(pos);
 }
 
-int FileReader::readChar() {
-    if (!inBlock(pos_) && !load(pos_, false)) return -1;
+int FileReader::readCharSlow() {
+    if (!load(pos_, false)) return -1;
     return static_cast<signed char>(block_[pos_++ - blockStart_]);
 }
 
@@ -60,7 +60,29 @@ int32_t FileReader::readInt() {
                                 uint32_t(b[3]));
 }
 
-uint64_t FileReader::readNumber() { return decodeArchiveInteger(*this); }
+uint64_t FileReader::readNumber() {
+    // Fast path: a number with no zero prefix lying wholly in the block.
+    if (inBlock(pos_)) {
+        const unsigned char* p = block_.data() + (pos_ - blockStart_);
+        const int64_t avail = blockStart_ + blockLength_ - pos_;
+        unsigned b = p[0];
+        if (b != 0) {
+            unsigned z = 0;
+            while ((b & 0x80) == 0) {
+                b <<= 1;
+                ++z;
+            }
+            const int64_t length = 4 * (static_cast<int64_t>(z) + 1);
+            if (length < avail) {
+                uint64_t value = 0;
+                for (int64_t i = 1; i <= length; ++i) value = (value << 8) | p[i];
+                pos_ += length + 1;
+                return value;
+            }
+        }
+    }
+    return decodeArchiveInteger(*this);
+}
 
 std::string FileReader::readString() {
     std::string s;
@@ -111,12 +133,8 @@ int FileReader::seek(int64_t offset, int origin) {
         case 2: base = platform::fileLength(stream_.get()); if (base < 0) return -1; break;
         default: return -1;
     }
-    const int64_t target = base + offset;
-    if (target < 0) return -1;
-    pos_ = target;
-    return 0;
+    return seekTo(base + offset);
 }
 
-int64_t FileReader::tell() { return pos_; }
 
 }  // namespace kiv

@@ -20,7 +20,10 @@ public:
     explicit FileReader(const char* path);
     ~FileReader() override;
 
-    int readChar() override;
+    int readChar() override {
+        if (inBlock(pos_)) return static_cast<signed char>(block_[static_cast<size_t>(pos_++ - blockStart_)]);
+        return readCharSlow();
+    }
     // Steps back one byte, reads it and steps back again. At offset 0 the
     // step back fails, so the byte at 0 is returned and the position stays.
     int readCharBackward() override;
@@ -32,11 +35,18 @@ public:
     // 0 on success, -1 for a negative target or an unknown origin. Seeking
     // past the end is allowed; reads there deliver nothing.
     int seek(int64_t offset, int origin) override;
-    int64_t tell() override;
+    int64_t tell() override { return pos_; }
+    // seek(offset, 0) without the virtual call, for the views over this file.
+    int seekTo(int64_t offset) {
+        if (offset < 0) return -1;
+        pos_ = offset;
+        return 0;
+    }
 
 private:
     static constexpr size_t kBlock = 64 * 1024;
 
+    int readCharSlow();
     bool inBlock(int64_t pos) const { return pos >= blockStart_ && pos < blockStart_ + blockLength_; }
     // Loads the block holding `pos`; `backward` centres it before `pos` for
     // backward scans. False when nothing can be read there.

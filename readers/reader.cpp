@@ -1,11 +1,13 @@
 #include "readers/reader.h"
 
 #include "readers/archive_integer.h"
+#include "readers/file_reader.h"
 
 namespace kiv {
 
 Reader::Reader(Reader* source, int64_t start) : source_(source), position_(start) {
     if (!source) throw ReaderError("Passed NULL reader!");
+    file_ = dynamic_cast<FileReader*>(source);
 }
 
 Reader::~Reader() = default;
@@ -14,10 +16,16 @@ Reader::~Reader() = default;
 // position. The source may be shared with other views.
 // A position the source cannot take (beyond 2^63) reads as the end of the
 // data rather than as bytes from wherever the source last stood.
-#define KIV_VIEW_FORWARD(call, atEnd)                    \
-    if (source_->seek(position_, 0) != 0) return atEnd; \
-    auto result = source_->call;                         \
-    position_ = source_->tell();                         \
+#define KIV_VIEW_FORWARD(call, atEnd)                        \
+    if (file_) {                                             \
+        if (file_->seekTo(position_) != 0) return atEnd;     \
+        auto result = file_->call;                           \
+        position_ = file_->tell();                           \
+        return result;                                       \
+    }                                                        \
+    if (source_->seek(position_, 0) != 0) return atEnd;     \
+    auto result = source_->call;                             \
+    position_ = source_->tell();                             \
     return result
 
 int Reader::readChar() { KIV_VIEW_FORWARD(readChar(), -1); }

@@ -193,3 +193,23 @@ TEST_F(FileFixture, ViewAtAnImpossiblePositionReadsNothing) {
     EXPECT_EQ(0, far.read(b, 8));
     EXPECT_EQ(-1, far.readChar());
 }
+
+TEST_F(FileFixture, ArchiveIntegersAcrossBlockBoundaries) {
+    // Many numbers of mixed widths, so some straddle the reader's blocks.
+    std::mt19937_64 rng(99);
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> values;
+    while (bytes.size() < 300000) {
+        const unsigned width = 4u << (rng() % 3);  // 4, 8 or 16 value bytes
+        const uint64_t v = width == 4 ? rng() & 0xFFFFFFFFu : rng();
+        const bool zeroPrefix = rng() % 7 == 0;  // 00 80: 36 value bytes
+        if (zeroPrefix) bytes.push_back(0x00);
+        const unsigned n = zeroPrefix ? 36 : width;
+        bytes.push_back(zeroPrefix ? 0x80 : static_cast<uint8_t>(0x80 >> (width / 4 - 1) | (rng() % 2)));
+        for (unsigned i = n; i-- > 0;) bytes.push_back(i < 8 ? static_cast<uint8_t>(v >> (8 * i)) : 0xEE);
+        values.push_back(n == 4 ? v & 0xFFFFFFFFu : v);
+    }
+    FileReader r(make(bytes).c_str());
+    for (size_t i = 0; i < values.size(); ++i) ASSERT_EQ(values[i], r.readNumber()) << i;
+    EXPECT_EQ(static_cast<int64_t>(bytes.size()), r.tell());
+}

@@ -63,6 +63,10 @@ size_t formatRaw(const tHeaderData& header, char* out) {
     char* p = out;
     for (int value : fields) {
         if (p != out) *p++ = ' ';
+        if (value == 0) {  // most fields of most entries
+            *p++ = '0';
+            continue;
+        }
         char digits[10];
         int n = 0;
         uint32_t v = static_cast<uint32_t>(value);
