@@ -77,10 +77,14 @@ uint32_t DosTimeConverter::convert(int32_t seconds) {
     const int64_t local = seconds + offset_;
     const int64_t days = (local >= 0 ? local : local - 86399) / 86400;
     const int64_t inDay = local - days * 86400;
-    int year, month, day;
-    civilFromDays(days, year, month, day);
-    return kiv::pack(year, month, day, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
-                     static_cast<int>(inDay % 60));
+    if (days != lastDay_) {
+        int year, month, day;
+        civilFromDays(days, year, month, day);
+        lastDay_ = days;
+        lastDate_ = kiv::pack(year, month, day, 0, 0, 0);
+    }
+    return lastDate_ | kiv::pack(1980, 0, 0, static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
+                                 static_cast<int>(inDay % 60));
 }
 
 }  // namespace kiv

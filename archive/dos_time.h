@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 
 namespace kiv {
 
@@ -25,6 +26,8 @@ private:
     bool uniform_ = false;     // false: the offset changes inside the window
     int64_t lastSeconds_ = -1; // entries often share a time
     uint32_t lastPacked_ = 0;
+    int64_t lastDay_ = INT64_MIN; // and a day
+    uint32_t lastDate_ = 0;
 };
 
 }  // namespace kiv
