@@ -121,6 +121,8 @@ for c in n z y; do
   BYTES[$c]=$bytes
   ARCH[$c]=$base.kiv
   STREAM[$c]=$base.stream
+  # The archive made as another scale's small copy has no stream beside it.
+  [ -f "$base.stream" ] || rm -f "$base.kiv"
   make_input "$base.kiv" "$GEN" archive "$base.kiv.tmp" "$TEXT" "$bytes" "$c" \
     --stream "$base.stream.tmp"
   # The stream copy is written in the same pass; keep it in step.
@@ -275,18 +277,19 @@ fi
 
 echo
 echo "3. Extraction of one entry (wcxhost extract ARCHIVE DEST) against the baseline for the same bytes"
-printf "   %-8s %-9s %9s %9s  %-26s %9s %9s %7s  %-8s %s\n" "archive" "entry" "time (s)" "peak (MB)" \
-  "baseline" "time (s)" "peak (MB)" "ratio" "target" ""
+# No target here: the ratios show what the plug-in's 4096-byte chunks and
+# progress calls cost over a bare copy or decoder.
+printf "   %-8s %-9s %9s %9s  %-26s %9s %9s %7s\n" "archive" "entry" "time (s)" "peak (MB)" \
+  "baseline" "time (s)" "peak (MB)" "ratio"
 for c in n z y; do
   case $c in
-    n) label=stored; base="cp (same size)"; limit=1.3 ;;
-    z) label=zlib; base="inflate_baseline"; limit=1.1 ;;
-    y) label=bzip2; base="bzip2 -dc > file"; limit=1.05 ;;
+    n) label=stored; base="cp (same size)" ;;
+    z) label=zlib; base="inflate_baseline" ;;
+    y) label=bzip2; base="bzip2 -dc > file" ;;
   esac
   r=$(ratio "x.$c" "b.$c")
-  printf "   %-8s %-9s %9s %9s  %-26s %9s %9s %7s  %-8s %s\n" "$label" "$(mib "${BYTES[$c]}")" \
-    "$(sec "x.$c")" "$(mb "x.$c")" "$base" "$(sec "b.$c")" "$(mb "b.$c")" "$(shown "$r" x)" \
-    "<= ${limit}x" "$(verdict "$r" "<=" "$limit")"
+  printf "   %-8s %-9s %9s %9s  %-26s %9s %9s %7s\n" "$label" "$(mib "${BYTES[$c]}")" \
+    "$(sec "x.$c")" "$(mb "x.$c")" "$base" "$(sec "b.$c")" "$(mb "b.$c")" "$(shown "$r" x)"
 done
 printf "   %-8s %-9s %9s %9s  %-26s %9s %9s %7s  (reference, no target)\n" "stored" \
   "$(mib "${BYTES[n]}")" "$(sec x.n)" "$(mb x.n)" "dd bs=64k (read/write)" "$(sec d.n)" "$(mb d.n)" \
