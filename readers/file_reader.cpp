@@ -48,6 +48,11 @@ int FileReader::readCharBackward() {
 }
 
 int FileReader::readShort() {
+    if (inBlock(pos_ + 1) && inBlock(pos_)) {
+        const unsigned char* p = block_.data() + (pos_ - blockStart_);
+        pos_ += 2;
+        return static_cast<int16_t>((p[0] << 8) | p[1]);
+    }
     unsigned char b[2] = {0, 0};
     read(b, 2);
     return static_cast<int16_t>((b[0] << 8) | b[1]);
