@@ -97,6 +97,33 @@ if ((run_ctest)); then
   check "ctest (build-win64)" ctest --test-dir "$b64" --output-on-failure -j2 --timeout 600
 fi
 
+# --- 2b. the host stand-in as a Windows program ------------------------------
+# wcxhost.exe loads kiv.wcx64 with LoadLibrary and lists and extracts the
+# sample archive; the files must equal what the Linux build extracts.
+if ((run_ctest)); then
+  echo "== wcxhost.exe under Wine"
+  sample="$work/sample.kiv"
+  rm -rf "$work/host-out" "$work/host-out-linux"
+  mkdir -p "$work/host-out"
+  if "$wine_run" --prefix "$WINEPREFIX" "$b64/tests/writer/kivmksample.exe" "$sample" >/dev/null 2>&1; then
+    "$wine_run" --prefix "$WINEPREFIX" "$b64/wcxhost.exe" list "$sample" >"$work/host-list.txt" 2>&1
+    check "wcxhost.exe lists the sample (19 entries, backslash paths)" \
+      grep -q 'src\\include\\beds.h' "$work/host-list.txt"
+    check "wcxhost.exe list ends with the entry count" grep -q '^19 entries' "$work/host-list.txt"
+    "$wine_run" --prefix "$WINEPREFIX" "$b64/wcxhost.exe" extract "$sample" "$work/host-out" \
+      >"$work/host-extract.txt" 2>&1
+    check "wcxhost.exe extracts the sample" grep -q ': 0 failed' "$work/host-extract.txt"
+    if [[ -x "$root/build/wcxhost" ]]; then
+      mkdir -p "$work/host-out-linux"
+      "$root/build/wcxhost" extract "$sample" "$work/host-out-linux" >/dev/null 2>&1
+      check "wcxhost.exe extracts the same files as the Linux build" \
+        diff -r "$work/host-out" "$work/host-out-linux"
+    fi
+  else
+    bad "kivmksample.exe makes the sample archive"
+  fi
+fi
+
 # --- 3. the dialog under Xvfb ----------------------------------------------
 
 # Runs a Windows program in the background, waits for the password dialog,

@@ -10,6 +10,13 @@
 #include "plugin.h"
 #include "progress.h"
 
+// The file manager's 64-bit edition loads the .wcx64 build of a plug-in.
+#if defined(_WIN64)
+static const char kDefaultPlugin[] = "kiv.wcx64";
+#else
+static const char kDefaultPlugin[] = "kiv.wcx";
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -18,7 +25,8 @@ const char kUsage[] =
     "       wcxhost [options] extract ARCHIVE DEST [PATTERN...]\n"
     "\n"
     "options:\n"
-    "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost)\n"
+    "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost,\n"
+    "                        kiv.wcx64 for the 64-bit Windows build)\n"
     "  --password-file FILE  answer password prompts with the file's first line\n"
     "                        (else KIV_PASSWORD, else a prompt on the terminal)\n"
     "  --raw                 list: numeric header fields, one entry per line:\n"
@@ -98,7 +106,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
-    if (options.pluginPath.empty()) options.pluginPath = os::executableDir() + "kiv.wcx";
+    if (options.pluginPath.empty()) options.pluginPath = os::executableDir() + kDefaultPlugin;
 
     std::unique_ptr<Plugin> plugin = Plugin::load(options.pluginPath, error);
     if (!plugin) {
