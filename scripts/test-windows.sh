@@ -52,7 +52,7 @@ for item in "$b32/kiv.wcx:i386:PE32 executable \\(DLL\\).*Intel 80386" \
   echo "-- $(file -b "$file")"
   check "$(basename "$file"): file(1) says $pattern" grep -qE "$pattern" <(file -b "$file")
   check "$(basename "$file"): headers, exports, imports, dialog 101" \
-    python3 "$root/tests/windows/inspect_pe.py" "$file" --arch "$arch"
+    python3 "$root/tests/windows/check_pe.py" "$file" --arch "$arch"
 done
 if [[ -f "$b32/kiv.wcx" ]]; then
   echo "-- export table of kiv.wcx (objdump):"

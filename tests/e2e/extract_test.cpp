@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "tests/e2e/plugin_fixture.h"
+#include "tests/support/test_data.h"
 
 namespace kivtest {
 namespace {
@@ -70,16 +71,6 @@ Bytes textLike(size_t n, uint32_t seed = 1) {
         out.push_back(((x >> 8) & 15) == 0 ? '\n' : ' ');
     }
     out.resize(n);
-    return out;
-}
-
-Bytes noise(size_t n, uint32_t seed = 7) {
-    Bytes out(n);
-    uint32_t x = seed;
-    for (auto& b : out) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-    }
     return out;
 }
 

@@ -7,21 +7,12 @@
 #include <ostream>
 
 #include "tests/e2e/plugin_fixture.h"
+#include "tests/support/test_data.h"
 
 namespace kivtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-Bytes noise(size_t n, uint32_t seed) {
-    Bytes out(n);
-    uint32_t x = seed;
-    for (auto& b : out) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-    }
-    return out;
-}
 
 std::string textLike(size_t n) {
     std::string out;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a built Windows plug-in file without running it.
 
-    inspect_pe.py FILE --arch i386|x86-64
+    check_pe.py FILE --arch i386|x86-64
 
 Reads the PE headers directly and checks: the machine and PE32/PE32+ form,
 that it is a DLL, that it exports exactly the seven plug-in functions under
