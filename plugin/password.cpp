@@ -10,8 +10,6 @@ namespace {
 char buffer[kPasswordBufferSize];
 }
 
-char* passwordBuffer() { return buffer; }
-
 bool askPassword(Secret& password) {
     const int result = platform::promptPassword(buffer);
     buffer[kPasswordBufferSize - 1] = 0;

@@ -32,8 +32,6 @@ void empty(ArchiveSlot& slot) {
 }
 }  // namespace
 
-ArchiveSlot* slotTable() { return table(); }
-
 ArchiveSlot* slotFromHandle(void* handle) {
     ArchiveSlot* slots = table();
     for (int i = 0; i < kSlotCount; ++i)

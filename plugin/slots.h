@@ -17,7 +17,6 @@ struct ArchiveSlot {
 
 constexpr int kSlotCount = 2;
 
-ArchiveSlot* slotTable();
 // The slot behind a host handle, or null for anything OpenArchive did not
 // return (the interface reserves -1, for instance).
 ArchiveSlot* slotFromHandle(void* handle);
