@@ -166,8 +166,8 @@ namespace {
 int promptOnTerminal(char* buffer) {
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return 2;
-    const char prompt[] = "Password required!\nPassword: ";
-    (void)!write(fd, prompt, sizeof prompt - 1);
+    // Echo goes off before the prompt appears, so nothing typed in answer
+    // to the prompt is ever shown or flushed away.
     termios saved{};
     const bool haveTerm = tcgetattr(fd, &saved) == 0;
     if (haveTerm) {
@@ -175,6 +175,8 @@ int promptOnTerminal(char* buffer) {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(fd, TCSAFLUSH, &quiet);
     }
+    const char prompt[] = "Password required!\nPassword: ";
+    (void)!write(fd, prompt, sizeof prompt - 1);
     std::string line;
     line.reserve(128);  // never reallocated, so no copy is left behind unwiped
     bool gotLine = false;
