@@ -37,6 +37,12 @@ std::string Reader::readString() { KIV_VIEW_FORWARD(readString(), std::string())
 int Reader::read(void* buffer, int length) { KIV_VIEW_FORWARD(read(buffer, length), 0); }
 
 int Reader::seek(int64_t offset, int origin) {
+    if (file_) {
+        file_->seekTo(position_);
+        const int result = file_->seek(offset, origin);
+        position_ = file_->tell();
+        return result;
+    }
     source_->seek(position_, 0);
     int result = source_->seek(offset, origin);
     position_ = source_->tell();
