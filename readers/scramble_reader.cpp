@@ -168,10 +168,8 @@ int ScrambleReader::read(void* buffer, int length) {
     src_->seek(pos_, 0);
     const int n = src_->read(buffer, length);
     auto* p = static_cast<uint8_t*>(buffer);
-    int i = 0;
     // Bytes before the key origin are plain.
-    for (; i < n && pos_ + i < static_cast<int64_t>(keyOrigin_); ++i) {
-    }
+    int i = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(keyOrigin_) - pos_, 0, n > 0 ? n : 0));
     if (i < n) {
         // One remainder per call; then runs against the repeated key.
         size_t index = static_cast<size_t>(static_cast<uint64_t>(pos_ + i - keyOrigin_) % keyLength_);
