@@ -6,6 +6,7 @@
 
 #include "archive/entry_builder.h"
 #include "platform/platform.h"
+#include "readers/decoding_reader.h"
 
 namespace kiv {
 
@@ -132,8 +133,11 @@ int CatalogueReading::run() {
 
 }  // namespace
 
-int readCatalogue(ArchiveContext& context) {
+int readCatalogue(ArchiveContext& context, uint64_t maxCatalogueBytes) {
     Reader& reader = *context.catalogueReader;
+    auto* decoding = dynamic_cast<DecodingReader*>(&reader);
+    if (decoding) decoding->limitOutput(maxCatalogueBytes);
+    int result;
     try {
         if (reader.readChar() != 'd') return E_UNKNOWN_FORMAT;
         reader.readString();  // the root's name is not shown
@@ -141,10 +145,13 @@ int readCatalogue(ArchiveContext& context) {
         reader.readNumber();
         reader.readNumber();
         CatalogueReading reading(context, reader);
-        return reading.run();
+        result = reading.run();
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     }
+    // A catalogue cut at the cap would list as if it were complete.
+    if (decoding && decoding->exceededLimit()) return E_NO_MEMORY;
+    return result;
 }
 
 }  // namespace kiv

@@ -21,9 +21,15 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     std::string name = catalogue.readString();
     if (utf8Names_) name = platform::utf8ToHost(std::move(name));
     name = safeName(std::move(name));
+    // A path at the cap is cut, and the cut must not leave a fresh "." or "..".
+    const size_t room = kMaxPathBytes > prefix_.size() ? kMaxPathBytes - prefix_.size() : 0;
+    if (name.size() > room) {
+        name.resize(room);
+        mendCutPath(name.data(), room);
+    }
     // The prefix is kept in path_, so only the name is copied per entry.
     path_.resize(prefix_.size());
-    path_.append(name, 0, kMaxPathBytes > path_.size() ? kMaxPathBytes - path_.size() : 0);
+    path_ += name;
     e->path = context_.entries.store(path_.data(), path_.size());
     e->pathLength = static_cast<uint32_t>(path_.size());
     return e;
@@ -76,7 +82,13 @@ void EntryBuilder::completeSpecial(Entry& e) { e.attribute = kAttrSpecial; }
 
 void EntryBuilder::completeDeleted(Entry& e) { e.attribute = kAttrDeleted; }
 
-void EntryBuilder::addLabel(uint64_t label, Entry& e) { context_.hardLinkLabels[label] = &e; }
+void EntryBuilder::addLabel(uint64_t label, Entry& e) {
+    // A label's map node counts against the entry list's cap like the entries.
+    constexpr size_t kLabelBytes = 48;
+    auto inserted = context_.hardLinkLabels.try_emplace(label, &e);
+    if (inserted.second) context_.entries.charge(kLabelBytes);
+    else inserted.first->second = &e;
+}
 
 void EntryBuilder::resolveHardLink(Entry& e, uint64_t label) {
     auto it = context_.hardLinkLabels.find(label);

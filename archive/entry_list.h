@@ -1,6 +1,7 @@
 // The entry list owns its entries and their texts in large blocks: a
 // catalogue of a million entries costs a few thousand allocations and about
-// 64 bytes per entry plus its path.
+// 64 bytes per entry plus its path. Its memory is capped, so a crafted
+// catalogue fails the open instead of exhausting the host's memory.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,10 @@
 #include "archive/entry.h"
 
 namespace kiv {
+
+// Most memory one archive's entry list may take: about 15 million entries
+// with short paths, far beyond real archives.
+constexpr size_t kMaxEntryListBytes = size_t(1) << 30;
 
 class EntryList {
 public:
@@ -27,6 +32,12 @@ public:
     // A NUL-terminated copy of n bytes kept as long as the list.
     const char* store(const char* text, size_t n);
 
+    // Counts `bytes` more against the cap (for memory kept beside the list,
+    // such as hard-link labels). Throws std::bad_alloc past the cap.
+    void charge(size_t bytes);
+    size_t bytesUsed() const { return bytesUsed_; }
+    void setByteLimit(size_t bytes) { byteLimit_ = bytes; }
+
     // Frees every entry and text.
     void clear();
 
@@ -43,6 +54,8 @@ private:
     size_t textLeft_ = 0;
     Entry* head_ = nullptr;
     Entry* tail_ = nullptr;
+    size_t bytesUsed_ = 0;
+    size_t byteLimit_ = kMaxEntryListBytes;
 };
 
 }  // namespace kiv

@@ -4,9 +4,11 @@ namespace kiv {
 
 namespace {
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool unsafeComponentChars(const char* c, size_t n) {
+    return n == 0 || (n == 1 && c[0] == '.') || (n == 2 && c[0] == '.' && c[1] == '.');
+}
 bool unsafeComponent(const std::string& s, size_t begin, size_t end) {
-    const size_t n = end - begin;
-    return n == 0 || (n == 1 && s[begin] == '.') || (n == 2 && s[begin] == '.' && s[begin + 1] == '.');
+    return unsafeComponentChars(s.data() + begin, end - begin);
 }
 }  // namespace
 
@@ -36,6 +38,13 @@ std::string safeName(std::string name) {
         }
     }
     return out;
+}
+
+void mendCutPath(char* path, size_t length) {
+    size_t begin = length;
+    while (begin > 0 && !isSeparator(path[begin - 1])) --begin;
+    if (begin < length && unsafeComponentChars(path + begin, length - begin))
+        for (size_t i = begin; i < length; ++i) path[i] = '_';
 }
 
 }  // namespace kiv

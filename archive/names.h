@@ -12,4 +12,8 @@ constexpr size_t kMaxPathBytes = 4096;
 // host outside the folder it extracts into. Other names pass unchanged.
 std::string safeName(std::string name);
 
+// A safe path cut to its first `length` bytes can end in a "." or ".." the
+// whole path did not have; such a last component's dots become '_'.
+void mendCutPath(char* path, size_t length);
+
 }  // namespace kiv

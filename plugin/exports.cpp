@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/names.h"
 #include "extract/extract.h"
 #include "plugin/slots.h"
 #include "plugin/wcxapi.h"
@@ -22,7 +23,8 @@ kiv::ArchiveContext* openContext(void* handle) {
     return slot && slot->busy ? slot->context.get() : nullptr;
 }
 
-// FileName holds 259 bytes and a terminator; longer paths are cut.
+// FileName holds 259 bytes and a terminator; longer paths are cut, and the
+// cut must not end in a "." or ".." component.
 void copyName(char (&field)[260], const char* path, size_t length) {
     size_t n = length < sizeof field - 1 ? length : sizeof field - 1;
 #if defined(__GNUC__)
@@ -32,6 +34,7 @@ void copyName(char (&field)[260], const char* path, size_t length) {
 #endif
     std::memcpy(field, path, n);
     field[n] = 0;
+    if (n < length) kiv::mendCutPath(field, n);
 }
 
 }  // namespace

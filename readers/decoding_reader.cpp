@@ -43,13 +43,20 @@ void DecodingReader::fill() {
         }
         const unsigned inputBefore = inputLeft();
         const Step step = decode();
-        const int produced = static_cast<int>(outputNext() - mark);
-        if (step == Step::Fail) {
-            ended_ = true;
+        // What was decoded before a failure is delivered like any other
+        // data, so the bytes seen do not depend on how the input arrived.
+        int produced = static_cast<int>(outputNext() - mark);
+        if (static_cast<uint64_t>(produced) > outputLimit_ - decoded_) {
+            // Deliver up to the limit exactly, then nothing more.
+            produced = static_cast<int>(outputLimit_ - decoded_);
+            available_ += produced;
+            decoded_ = outputLimit_;
+            ended_ = exceeded_ = true;
             return;
         }
         available_ += produced;
-        if (step == Step::End) {
+        decoded_ += static_cast<uint64_t>(produced);
+        if (step != Step::Ok) {
             ended_ = true;
             return;
         }

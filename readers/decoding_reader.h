@@ -31,6 +31,12 @@ public:
     int seek(int64_t offset, int origin) override;
     int64_t tell() override;  // always 0
 
+    // Delivers at most `bytes` and then ends for good, so a stream that
+    // expands without bound costs bounded time. exceededLimit tells such a
+    // cut from a stream that really ended.
+    void limitOutput(uint64_t bytes) { outputLimit_ = bytes; }
+    bool exceededLimit() const { return exceeded_; }
+
 protected:
     static constexpr int kBufferSize = 4096;
 
@@ -63,6 +69,9 @@ private:
     std::unique_ptr<uint8_t, Free> outputBuffer_;
     uint8_t* readPointer_ = nullptr;
     bool ended_ = false;
+    bool exceeded_ = false;
+    uint64_t decoded_ = 0;
+    uint64_t outputLimit_ = UINT64_MAX;
 };
 
 }  // namespace kiv

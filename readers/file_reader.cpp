@@ -48,7 +48,7 @@ int FileReader::readCharBackward() {
 }
 
 int FileReader::readShort() {
-    if (inBlock(pos_ + 1) && inBlock(pos_)) {
+    if (inBlock(pos_) && pos_ - blockStart_ + 2 <= blockLength_) {
         const unsigned char* p = block_.data() + (pos_ - blockStart_);
         pos_ += 2;
         return static_cast<int16_t>((p[0] << 8) | p[1]);
@@ -138,6 +138,7 @@ int FileReader::seek(int64_t offset, int origin) {
         case 2: base = platform::fileLength(stream_.get()); if (base < 0) return -1; break;
         default: return -1;
     }
+    if (offset > 0 && base > INT64_MAX - offset) return -1;  // beyond any file
     return seekTo(base + offset);
 }
 

@@ -199,6 +199,13 @@ TEST_F(Listing, LongNamesAndPathsAreBounded) {
     EXPECT_EQ(longName.substr(0, 259), e[0].name);
     EXPECT_EQ(std::string(259, 'h'), e[1].name);
     EXPECT_EQ("after", e[2].name);
+
+    // A name cut at 259 bytes must not end in a "." or ".." it did not have.
+    ArchiveWriter dots;
+    dots.file(std::string(257, 'd') + "\\.z", "").file(std::string(256, 'e') + "\\..z", "");
+    dots.file(std::string(256, 'f') + "/..", "");
+    EXPECT_EQ((Names{std::string(257, 'd') + "\\_", std::string(256, 'e') + "\\__", std::string(256, 'f') + "/_"}),
+              namesOf(dots));
 }
 
 TEST_F(Listing, DeepNestingWithinTheLimitLists) {

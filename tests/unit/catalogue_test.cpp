@@ -2,7 +2,11 @@
 // hard-link labels and the beep at a damaged top level.
 #include <gtest/gtest.h>
 
+#include "archive/catalogue.h"
+#include "archive/header_reader.h"
+#include "archive/names.h"
 #include "archive/opening.h"
+#include "readers/file_reader.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 #include "tests/writer/archive_writer.h"
@@ -90,4 +94,80 @@ TEST_F(Catalogue, ManyEntriesCostLittleMemoryEach) {
     EXPECT_EQ(20u * 2001u, entries().size());
     EXPECT_STREQ("dir19\\file1999.txt", entries().back()->path);
     static_assert(sizeof(kiv::Entry) <= 64, "entry records stay small");
+}
+
+TEST_F(Catalogue, EntryListCapFailsTheOpenWith11) {
+    ArchiveWriter w;
+    for (int i = 0; i < 20000; ++i) w.file("f" + std::to_string(i), "");
+    // Far below the real cap, so the test needs little memory.
+    context.entries.setByteLimit(512 * 1024);
+    EXPECT_EQ(E_NO_MEMORY, open(w));
+    EXPECT_LE(context.entries.bytesUsed(), 512u * 1024u);
+
+    // Hard-link labels count too: one block of entries and one of paths fit
+    // under this cap, the labels of 3000 linked files on top do not.
+    const size_t twoBlocks = 2 * 256 * 1024 + 100000;
+    ArchiveWriter plain, labelled;
+    for (int i = 0; i < 3000; ++i) {
+        plain.file("t" + std::to_string(i), "");
+        labelled.linkTarget("t" + std::to_string(i), "", i);
+    }
+    context.entries.setByteLimit(twoBlocks);
+    EXPECT_EQ(0, open(plain));
+    EXPECT_EQ(E_NO_MEMORY, open(labelled));
+
+    context.entries.setByteLimit(kiv::kMaxEntryListBytes);
+    EXPECT_EQ(0, open(w));
+    EXPECT_EQ(20000u, entries().size());
+}
+
+TEST_F(Catalogue, CompressedCatalogueIsCutAtItsCapAndFails) {
+    // Deleted records make no entries, so only the expanded size can stop
+    // them: many megabytes of them from a few kilobytes.
+    Bytes catalogue = {'d', 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 2; ++i) catalogue.insert(catalogue.end(), {0x80, 0, 0, 0, 0});
+    const Bytes record = {'x', 'n', 'a', 'm', 'e', 0, 0};
+    while (catalogue.size() < (8u << 20)) catalogue.insert(catalogue.end(), record.begin(), record.end());
+    catalogue.push_back('z');
+    writeFile(dir.file("cat.z"), zlibCompress(catalogue));
+    kiv::FileReader file(dir.file("cat.z").c_str());
+    const auto readWithCap = [&](uint64_t cap) {
+        context.catalogueReader = kiv::makeDecodingReader('z', &file, 0);
+        return kiv::readCatalogue(context, cap);
+    };
+    EXPECT_EQ(E_NO_MEMORY, readWithCap(1u << 20));
+    EXPECT_EQ(0, readWithCap(catalogue.size()));
+    EXPECT_EQ(0, readWithCap(kiv::kMaxCatalogueBytes));
+}
+
+// Found by fuzzing: names made of separators grew past the path cap when
+// made safe, one level deeper each time, and a cut at the cap could leave a
+// fresh "." or ".." at the end. Every path stays within the cap and safe.
+TEST_F(Catalogue, PathsAtTheCapStaySafeAndBounded) {
+    ArchiveWriter w;
+    const std::string level(1000, 'a');
+    for (int d = 0; d < 4; ++d) w.dir(level);  // a prefix of 4004 bytes
+    for (size_t pad = 85; pad < 96; ++pad) {
+        w.file(std::string(pad, 'b') + "\\..x", "");
+        w.file(std::string(pad, 'c') + "/.y", "");
+        w.file(std::string(pad, '\\'), "");
+    }
+    for (int d = 0; d < 40; ++d) w.dir(std::string(30, '/'));  // each level wants 60 bytes more
+    w.file("..", "");
+    ASSERT_EQ(0, open(w));
+    size_t atCap = 0;
+    for (const kiv::Entry* e : entries()) {
+        const std::string path(e->path, e->pathLength);
+        ASSERT_LE(path.size(), kiv::kMaxPathBytes);
+        atCap += path.size() == kiv::kMaxPathBytes;
+        size_t begin = 0;
+        for (size_t i = 0; i <= path.size(); ++i) {
+            if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+            const std::string part = path.substr(begin, i - begin);
+            if (!(i == path.size() && part.empty() && path.size() == kiv::kMaxPathBytes))
+                EXPECT_TRUE(part != "." && part != ".." && !part.empty()) << path.substr(3990);
+            begin = i + 1;
+        }
+    }
+    EXPECT_GT(atCap, 40u);
 }

@@ -194,6 +194,24 @@ TEST_F(FileFixture, ViewAtAnImpossiblePositionReadsNothing) {
     EXPECT_EQ(-1, far.readChar());
 }
 
+// Found by fuzzing: positions at the top of the range overflowed in the
+// two-byte read and in relative seeks. A crafted catalogue offset puts a
+// view there.
+TEST_F(FileFixture, PositionsAtTheTopOfTheRange) {
+    FileReader file(make(counting(64)).c_str());
+    ASSERT_EQ(0, file.seek(INT64_MAX, 0));
+    EXPECT_EQ(0, file.readShort());
+    EXPECT_EQ(-1, file.seek(1, 1));
+    EXPECT_EQ(-1, file.seek(INT64_MAX, 2));
+    EXPECT_EQ(INT64_MAX, file.tell());
+    Reader top(&file, INT64_MAX);
+    EXPECT_EQ(0, top.readShort());
+    EXPECT_EQ(-1, top.readChar());
+    EXPECT_EQ(-1, top.seek(5, 1));
+    EXPECT_EQ(0, file.seek(-INT64_MAX, 1));
+    EXPECT_EQ(0, file.tell());
+}
+
 TEST_F(FileFixture, ArchiveIntegersAcrossBlockBoundaries) {
     // Many numbers of mixed widths, so some straddle the reader's blocks.
     std::mt19937_64 rng(99);
