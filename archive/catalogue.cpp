@@ -65,7 +65,8 @@ void CatalogueReading::fileFields(Entry& e, bool reference) {
 // prefixes, so a deep catalogue costs memory in proportion, not stack.
 int CatalogueReading::run() {
     std::vector<size_t> open;
-    for (;;) {
+    for (uint64_t records = 0;; ++records) {
+        if (records == kMaxCatalogueRecords) return E_NO_MEMORY;
         const uint8_t kind = normaliseKind(static_cast<uint8_t>(reader_.readChar()));
         const bool reference = (kind & 0x80) != 0;
         switch (kind & 0x7F) {

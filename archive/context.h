@@ -13,10 +13,17 @@
 
 namespace kiv {
 
+// Labels come from the archive, so their hash is keyed with a value drawn
+// once per process: labels cannot be chosen to fall into one bucket and turn
+// every lookup into a walk over all of them.
+struct LabelHash {
+    size_t operator()(uint64_t label) const noexcept;
+};
+
 // Labels of files that later hard links refer to. Only the most recent
 // entry of a label can ever be found, so a map keeps exactly that, and a
 // catalogue of many links resolves in linear time.
-using HardLinkLabels = std::unordered_map<uint64_t, Entry*>;
+using HardLinkLabels = std::unordered_map<uint64_t, Entry*, LabelHash>;
 
 // The progress callback used until the host sets its own: always go on.
 int WCX_CALL defaultProgress(char* name, int size);

@@ -83,8 +83,9 @@ void EntryBuilder::completeSpecial(Entry& e) { e.attribute = kAttrSpecial; }
 void EntryBuilder::completeDeleted(Entry& e) { e.attribute = kAttrDeleted; }
 
 void EntryBuilder::addLabel(uint64_t label, Entry& e) {
-    // A label's map node counts against the entry list's cap like the entries.
-    constexpr size_t kLabelBytes = 48;
+    // A label's map node and bucket count against the entry list's cap like
+    // the entries.
+    constexpr size_t kLabelBytes = 64;
     auto inserted = context_.hardLinkLabels.try_emplace(label, &e);
     if (inserted.second) context_.entries.charge(kLabelBytes);
     else inserted.first->second = &e;

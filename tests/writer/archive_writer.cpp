@@ -52,6 +52,7 @@ ArchiveWriter& ArchiveWriter::rootName(const std::string& name) { rootName_ = na
 ArchiveWriter& ArchiveWriter::rootKind(uint8_t kind) { rootKind_ = kind; return *this; }
 ArchiveWriter& ArchiveWriter::finalEnd(bool write) { finalEnd_ = write; return *this; }
 ArchiveWriter& ArchiveWriter::dataGap(uint64_t bytes) { dataGap_ = bytes; return *this; }
+ArchiveWriter& ArchiveWriter::catalogueStream(const Bytes& b) { catalogueStream_ = b; return *this; }
 ArchiveWriter& ArchiveWriter::trailingBytes(const Bytes& b) { trailing_ = b; return *this; }
 
 ArchiveWriter& ArchiveWriter::scramble(const ScrambleOptions& s) {
@@ -134,9 +135,14 @@ Bytes ArchiveWriter::build() const {
         layout.dataOffsets.push_back(p.offset);
     }
 
-    Bytes catalogue = encodeCatalogue(placements);
-    if (compressed())
-        catalogue = compressStream(catalogue);
+    Bytes catalogue;
+    if (catalogueStream_) {
+        catalogue = *catalogueStream_;
+    } else {
+        catalogue = encodeCatalogue(placements);
+        if (compressed())
+            catalogue = compressStream(catalogue);
+    }
     const uint64_t catalogueOffset = body.size();
     append(body, catalogue);
     const uint64_t terminatorOffset = body.size();

@@ -29,6 +29,10 @@ Bytes encodeNumber(uint64_t value, unsigned valueBytes = 4, uint8_t extraLowBits
 // zlib / bzip2 streams of `data` (whole streams, as the archive stores them).
 Bytes zlibCompress(const Bytes& data);
 Bytes bzip2Compress(const Bytes& data);
+// A zlib stream of head, `copies` times unit, then tail, made in time for a
+// few units whatever the count: stand-in for a catalogue that expands a
+// thousandfold. Throws std::runtime_error if the units cannot be repeated.
+Bytes zlibRepeated(const Bytes& head, const Bytes& unit, uint64_t copies, const Bytes& tail);
 
 // XOR checksum of entry data as the catalogue stores it: high byte = XOR of
 // bytes at even positions, low byte = XOR of bytes at odd positions.
@@ -126,6 +130,9 @@ public:
     ArchiveWriter& rootKind(uint8_t kind);               // default 'd'
     ArchiveWriter& finalEnd(bool write);                 // default true: the catalogue's last 'z'
     ArchiveWriter& dataGap(uint64_t bytes);              // zero bytes between header (or head pad) and first data
+    // Stores these bytes as the catalogue, instead of the records encoded
+    // (and compressed) by the writer.
+    ArchiveWriter& catalogueStream(const Bytes& b);
     ArchiveWriter& trailingBytes(const Bytes& b);        // appended after everything (tail pad included);
                                                          // scrambled like all other bytes
 
@@ -235,6 +242,7 @@ private:
     bool finalEnd_ = true;
     uint64_t dataGap_ = 0;
     Bytes trailing_;
+    std::optional<Bytes> catalogueStream_;
     mutable Layout layout_;
 };
 

@@ -41,6 +41,46 @@ const uint8_t kNothing = 0;
 const uint8_t* source(const Bytes& data) { return data.empty() ? &kNothing : data.data(); }
 }  // namespace
 
+Bytes zlibRepeated(const Bytes& head, const Bytes& unit, uint64_t copies, const Bytes& tail) {
+    z_stream s{};
+    if (deflateInit(&s, 9) != Z_OK) throw std::runtime_error("zlibRepeated: deflateInit failed");
+    Bytes out;
+    const auto feed = [&](const Bytes& in, int flush) {
+        s.next_in = const_cast<Bytef*>(in.empty() ? &kNothing : in.data());
+        s.avail_in = static_cast<uInt>(in.size());
+        uint8_t chunk[16384];
+        do {
+            s.next_out = chunk;
+            s.avail_out = sizeof chunk;
+            deflate(&s, flush);
+            out.insert(out.end(), chunk, chunk + (sizeof chunk - s.avail_out));
+        } while (s.avail_out == 0 || s.avail_in != 0);
+    };
+    // After a full flush the compressor starts afresh, so equal units come
+    // out as equal bytes; two are made to check that, the rest are copies.
+    feed(head, Z_FULL_FLUSH);
+    Bytes units[2];
+    for (Bytes& u : units) {
+        const size_t before = out.size();
+        feed(unit, Z_FULL_FLUSH);
+        u.assign(out.begin() + static_cast<long>(before), out.end());
+    }
+    if (copies < 2 || units[0] != units[1]) {
+        deflateEnd(&s);
+        throw std::runtime_error("zlibRepeated: the units do not repeat");
+    }
+    for (uint64_t i = 2; i < copies; ++i) out.insert(out.end(), units[1].begin(), units[1].end());
+    feed(tail, Z_FINISH);
+    deflateEnd(&s);
+    // The trailer must check everything the stream stands for.
+    uLong sum = adler32(adler32(1, nullptr, 0), head.data(), static_cast<uInt>(head.size()));
+    const uLong unitSum = adler32(adler32(1, nullptr, 0), unit.data(), static_cast<uInt>(unit.size()));
+    for (uint64_t i = 0; i < copies; ++i) sum = adler32_combine(sum, unitSum, static_cast<z_off_t>(unit.size()));
+    sum = adler32(sum, tail.data(), static_cast<uInt>(tail.size()));
+    for (int i = 0; i < 4; ++i) out[out.size() - 4 + i] = static_cast<uint8_t>(sum >> (24 - 8 * i));
+    return out;
+}
+
 Bytes zlibCompress(const Bytes& data) {
     uLongf length = compressBound(static_cast<uLong>(data.size()));
     Bytes out(length);
