@@ -4,6 +4,7 @@
 // in-memory model. The file reader serves most operations from its own
 // block with fast paths of its own, so every answer and every position must
 // agree with the model's.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,10 +40,18 @@ struct Script {
     }
 };
 
-std::string tempFile() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("kivfuzz-reader-" + std::to_string(std::rand()) + ".bin")).string();
-    return path;
+// One file per process, as several fuzzers may run at once; removed at exit.
+struct TempFile {
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("kivfuzz-reader-" +
+                         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bin"))
+                           .string();
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+const std::string& tempFile() {
+    static const TempFile file;
+    return file.path;
 }
 
 }  // namespace
@@ -51,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const size_t fileLength = std::min<size_t>(size - 2, (size_t(data[0]) << 8 | data[1]) * 37);
     const std::vector<uint8_t> bytes(data + 2, data + 2 + fileLength);
-    const std::string path = tempFile();
+    const std::string& path = tempFile();
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

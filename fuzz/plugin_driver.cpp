@@ -69,8 +69,9 @@ struct Workspace {
     fs::path root;
     fs::path outputs;
     Workspace() {
-        root = fs::temp_directory_path() / ("kivfuzz-" + std::to_string(std::rand()) + "-" +
-                                            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        // One folder per process: several fuzzers may run at once.
+        root = fs::temp_directory_path() /
+               ("kivfuzz-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         outputs = root / "out";
         fs::create_directories(outputs);
         static tExtensionStartupInfo info;  // large: not on the stack

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Installs what building, testing, the demo and the benchmarks need on a
-# fresh Debian machine. Safe to run again: it installs only what is missing.
+# Installs what building, testing (sanitizers and fuzzing included), the
+# demo and the benchmarks need on a fresh Debian machine. Safe to run again:
+# it installs only what is missing.
 # Needs root (or sudo).
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
   zlib1g-dev libbz2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils python3 unzip zip bzip2 time valgrind tzdata
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,13 +1,18 @@
 #!/bin/bash
 # Installs what is missing, builds, and runs every test: the Linux unit and
-# end-to-end suites, then the Windows builds (32-bit inspected, 64-bit run
-# under Wine, password dialog driven under Xvfb).
+# end-to-end suites, the same suites under AddressSanitizer and
+# UndefinedBehaviorSanitizer with a minute of every fuzz target, then the
+# Windows builds (32-bit inspected, 64-bit run under Wine, password dialog
+# driven under Xvfb).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KIV_BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh"
 KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
 (cd "$build" && ctest --output-on-failure -j2)
+if [[ "${KIV_SKIP_SANITIZERS:-0}" != 1 ]]; then
+  "$root/scripts/test-sanitizers.sh"
+fi
 if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 ]]; then
   "$root/scripts/build-windows.sh"
   "$root/scripts/test-windows.sh"
