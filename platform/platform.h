@@ -35,7 +35,9 @@ bool localTime(int32_t seconds, std::tm& out);
 // --- Files -----------------------------------------------------------------
 // Modification time in whole seconds, as the file-status call gives it.
 bool fileModTime(const char* path, int64_t& mtime);
-// Binary read-only stream, or null.
+// Binary read-only stream of a plain file, or null. Anything else (a pipe,
+// a terminal, a device) is refused: opening or reading it could wait for
+// input for ever and hold the host with it.
 std::FILE* openRead(const char* path);
 // 64-bit absolute positioning of a stream; true on success.
 bool seekFile(std::FILE* f, int64_t pos);

@@ -104,7 +104,20 @@ bool fileModTime(const char* path, int64_t& mtime) {
     return true;
 }
 
-std::FILE* openRead(const char* path) { return std::fopen(path, "rb"); }
+std::FILE* openRead(const char* path) {
+    // Not blocking, so that a pipe without a writer cannot hold the open.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* f = fdopen(fd, "rb");
+    if (!f) close(fd);
+    return f;
+}
 
 bool seekFile(std::FILE* f, int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
 

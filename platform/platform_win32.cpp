@@ -105,7 +105,14 @@ bool fileModTime(const char* path, int64_t& mtime) {
     return true;
 }
 
-std::FILE* openRead(const char* path) { return std::fopen(path, "rb"); }
+std::FILE* openRead(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
 
 bool seekFile(std::FILE* f, int64_t pos) {
     fpos_t p = pos;

@@ -1,7 +1,15 @@
 // Damaged and hostile archives: whatever the bytes, the plug-in answers
 // with codes, in bounded time, and never crashes.
 #include <chrono>
+#include <future>
 #include <random>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "tests/e2e/plugin_fixture.h"
 
@@ -109,4 +117,34 @@ TEST_F(PluginFixture, HostileNumbersAndOffsets) {
     int result = 0;
     list(dir.file("ff.kiv"), &result);
     EXPECT_EQ(E_UNKNOWN_FORMAT, result);
+}
+
+// Only plain files are opened: a pipe without a writer would hold the open,
+// and the host with it, for ever; a terminal or device would wait for input.
+TEST_F(PluginFixture, OnlyPlainFilesAreOpened) {
+    int result = 0;
+#if defined(_WIN32)
+    list("NUL", &result);
+    EXPECT_EQ(E_EOPEN, result);
+#else
+    const std::string fifo = dir.file("pipe.kiv");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    // Should the open wait for a writer after all, this one ends the wait.
+    std::promise<void> listed;
+    std::thread rescue([&, done = listed.get_future()] {
+        if (done.wait_for(std::chrono::seconds(3)) == std::future_status::ready) return;
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    list(fifo, &result);
+    listed.set_value();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(E_EOPEN, result);
+    rescue.join();
+    for (const std::string& other : {std::string("/dev/null"), dir.path()}) {
+        list(other, &result);
+        EXPECT_EQ(E_EOPEN, result) << other;
+    }
+#endif
 }
