@@ -56,7 +56,9 @@ for t in "${targets[@]}"; do
   cov=$(grep -oE 'cov: [0-9]+' <<<"$last" | grep -oE '[0-9]+' || echo '?')
   ft=$(grep -oE 'ft: [0-9]+' <<<"$last" | grep -oE '[0-9]+' || echo '?')
   corp=$(ls "$build/corpus/$t" | wc -l)
-  found=$(find "$build/findings/$t" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' -o -name 'slow-unit-*' \) | wc -l)
+  # Slow units (over 10 s for a whole input) are noted, not failed: the
+  # harnesses time each call themselves, and a timeout is a finding.
+  found=$(find "$build/findings/$t" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   printf '%-10s %12s %8s %8s %8s %s\n' "$t" "${runs:-?}" "$cov" "$ft" "$corp" "$found"
   if [[ "$found" != 0 ]] || grep -qE 'ERROR: (libFuzzer|AddressSanitizer|LeakSanitizer)|runtime error' "$log"; then
     status=1
