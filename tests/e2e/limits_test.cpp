@@ -1,7 +1,8 @@
 // The resource limits, at their real sizes: a small archive whose catalogue
 // expands a thousandfold, or into more entries than the entry list may
 // hold, fails the open with E_NO_MEMORY, promptly and within the memory cap.
-#include <chrono>
+// "Promptly" is 10 s of processor time even under the sanitizers.
+#include <ctime>
 #include <unordered_map>
 
 #include "tests/e2e/plugin_fixture.h"
@@ -9,6 +10,11 @@
 using namespace kivtest;
 
 namespace {
+
+// Processor seconds of this process: what the plug-in's work costs, however
+// busy the machine is with other things. (The Windows runtime's clock counts
+// wall time, which is what it can offer.)
+double processSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 const Bytes kRoot = {'d', 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0x80, 0, 0, 0, 0};
 
@@ -28,10 +34,10 @@ struct Limits : PluginFixture {
         w.compression('z').catalogueStream(zlibRepeated(head, unit, copies, {0, 0, 'z'}));
         const std::string path = save(w);
         if (archiveBytes) *archiveBytes = w.build().size();
-        const auto start = std::chrono::steady_clock::now();
+        const double start = processSeconds();
         int result = -1;
         list(path, &result);
-        *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        *seconds = processSeconds() - start;
         return result;
     }
 };
@@ -95,9 +101,9 @@ TEST_F(Limits, HardLinkLabelsCannotBeMadeToCollide) {
     w.hardLink("last", kLabels * buckets, wide);
     const std::string path = save(w);
     EXPECT_LE(w.build().size(), 1u << 20);
-    const auto start = std::chrono::steady_clock::now();
+    const double start = processSeconds();
     const auto listed = list(path);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = processSeconds() - start;
     ASSERT_EQ(kLabels + 1, listed.size());
     EXPECT_LT(seconds, 1.0);
     RecordProperty("seconds", std::to_string(seconds));
