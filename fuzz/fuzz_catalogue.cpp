@@ -11,6 +11,7 @@
 #include "archive/header_reader.h"
 #include "archive/names.h"
 #include "tests/support/memory_reader.h"
+#include "tests/support/path_check.h"
 
 namespace {
 
@@ -19,22 +20,10 @@ namespace {
     std::abort();
 }
 
-bool unsafeComponent(const char* c, size_t n) {
-    return n == 0 || (n == 1 && c[0] == '.') || (n == 2 && c[0] == '.' && c[1] == '.');
-}
-
 void checkPath(const kiv::Entry& e) {
     if (e.path[e.pathLength] != 0 || std::strlen(e.path) != e.pathLength) breach("path length");
     if (e.pathLength > kiv::kMaxPathBytes) breach("path too long");
-    size_t begin = 0;
-    for (size_t i = 0; i <= e.pathLength; ++i) {
-        if (i == e.pathLength || e.path[i] == '\\' || e.path[i] == '/') {
-            // Only a cut at the length cap may leave the path ending in a separator.
-            const bool trailing = i == e.pathLength && begin == i && i == kiv::kMaxPathBytes;
-            if (!trailing && unsafeComponent(e.path + begin, i - begin)) breach("unsafe path component");
-            begin = i + 1;
-        }
-    }
+    if (!kivtest::pathIsSafe({e.path, e.pathLength})) breach("unsafe path component");
 }
 
 }  // namespace

@@ -22,14 +22,6 @@ std::string textLike(size_t n) {
     return out;
 }
 
-PadOptions digits(unsigned count, unsigned zeroGroups = 0, unsigned filler = 5) {
-    PadOptions p;
-    p.form = PadOptions::Digits;
-    p.digits = count;
-    p.zeroGroups = zeroGroups;
-    p.filler = filler;
-    return p;
-}
 PadOptions singleX() {
     PadOptions p;
     p.form = PadOptions::SingleX;

@@ -94,6 +94,16 @@ struct PadOptions {
     unsigned filler = 5;          // extra filler bytes (beyond the plain header, for the head pad)
 };
 
+// A Digits pad with these fields, the form most tests vary.
+inline PadOptions digits(unsigned count, unsigned zeroGroups = 0, unsigned filler = 5) {
+    PadOptions p;
+    p.form = PadOptions::Digits;
+    p.digits = count;
+    p.zeroGroups = zeroGroups;
+    p.filler = filler;
+    return p;
+}
+
 struct ScrambleOptions {
     std::string password;
     PadOptions head;

@@ -9,6 +9,7 @@
 using kivtest::ArchiveWriter;
 using kivtest::Bytes;
 using kivtest::PadOptions;
+using kivtest::digits;
 using kivtest::ScrambleOptions;
 
 namespace {
@@ -23,14 +24,6 @@ ArchiveWriter sample(const std::string& version, uint8_t compression) {
     return w;
 }
 
-PadOptions digits(unsigned n, unsigned zeroGroups = 0, unsigned filler = 5) {
-    PadOptions p;
-    p.form = PadOptions::Digits;
-    p.digits = n;
-    p.zeroGroups = zeroGroups;
-    p.filler = filler;
-    return p;
-}
 
 PadOptions form(PadOptions::Form f) {
     PadOptions p;
