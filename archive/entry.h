@@ -23,6 +23,7 @@ struct Entry {
     uint16_t checksum = 0;
     uint32_t pathLength = 0;
     uint32_t contentLength = 0;
+    int32_t unixTime = 0;     // the same time as signed seconds since 1970; 0 without a time
     const char* path = "";    // NUL-terminated; storage owned by the entry list
     const char* content = ""; // text standing in for the data of links and devices
     uint64_t size = 0;

@@ -35,7 +35,10 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     return e;
 }
 
-void EntryBuilder::setTime(Entry& e, uint64_t entryTime) { e.time = times_.pack(entryTime); }
+void EntryBuilder::setTime(Entry& e, uint64_t entryTime) {
+    e.time = times_.pack(entryTime);
+    e.unixTime = static_cast<int32_t>(static_cast<uint32_t>(entryTime));
+}
 
 void EntryBuilder::completeDirectory(Entry& e) {
     e.attribute = context_.hideEmptyDirs ? kAttrHidden : kAttrDirectory;
@@ -103,6 +106,7 @@ void EntryBuilder::resolveHardLink(Entry& e, uint64_t label) {
     e.content = target.content;
     e.contentLength = target.contentLength;
     e.time = target.time;
+    e.unixTime = target.unixTime;
 }
 
 size_t EntryBuilder::enterDirectory(const Entry& directory) {
