@@ -8,11 +8,12 @@ else()
   set_target_properties(kiv PROPERTIES SUFFIX ".wcx")
 endif()
 
-# The module entry point and the password dialog belong to the plug-in
-# module only.
+# The module entry point, the password dialog and the version resource
+# belong to the plug-in module only.
 target_sources(kiv PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/dllmain_win32.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc)
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/version.rc)
 
 # Exactly the seven plain export names: the .def lists them, --kill-at drops
 # the @n of 32-bit __stdcall names, and the stdcall fixup binds the plain
@@ -20,6 +21,8 @@ target_sources(kiv PRIVATE
 set(KIV_DEF_FILE ${CMAKE_CURRENT_SOURCE_DIR}/plugin/kiv.def)
 target_link_options(kiv PRIVATE
   ${KIV_DEF_FILE} "-Wl,--kill-at" "-Wl,--enable-stdcall-fixup" "-Wl,--no-undefined"
+  # No link time in the file, so the same sources give the same bytes.
+  "-Wl,--no-insert-timestamp"
   -static-libgcc -static-libstdc++ -static)
 set_property(TARGET kiv APPEND PROPERTY LINK_DEPENDS ${KIV_DEF_FILE})
 

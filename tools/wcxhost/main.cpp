@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "kiv_version.h"
 #include "os.h"
 #include "password.h"
 #include "plugin.h"
@@ -23,6 +24,7 @@ const char kUsage[] =
     "usage: wcxhost [options] list ARCHIVE\n"
     "       wcxhost [options] test ARCHIVE [PATTERN...]\n"
     "       wcxhost [options] extract ARCHIVE DEST [PATTERN...]\n"
+    "       wcxhost --version\n"
     "\n"
     "options:\n"
     "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost,\n"
@@ -98,6 +100,10 @@ bool parse(int argc, char** argv, Options& options, std::string& error, bool& he
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("wcxhost %s\n", KIV_VERSION);
+        return kExitOk;
+    }
     Options options;
     std::string error;
     bool help = false;
