@@ -1,7 +1,9 @@
 #!/bin/bash
 # Builds the Windows plug-ins from Linux: build-win32/kiv.wcx (PE32, i386)
 # and build-win64/kiv.wcx64 (PE32+, x86-64) with its test programs.
-#   scripts/build-windows.sh [-jN]
+#   scripts/build-windows.sh [-jN] [--deps-only]
+# --deps-only stops once the static libbz2 of both architectures is there
+# (all that scripts/release.sh needs from here).
 # On a fresh machine it installs the cross toolchains first. Static libbz2 is
 # built from Debian's bzip2 source package and GoogleTest from Debian's
 # googletest sources, both for mingw, under build-win/ (kept between runs).
@@ -9,10 +11,12 @@ set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs=2
+deps_only=0
 for arg in "$@"; do
   case "$arg" in
     -j*) jobs="${arg#-j}" ;;
-    *) echo "usage: $0 [-jN]" >&2; exit 2 ;;
+    --deps-only) deps_only=1 ;;
+    *) echo "usage: $0 [-jN] [--deps-only]" >&2; exit 2 ;;
   esac
 done
 
@@ -89,6 +93,7 @@ p32="$root/build-win/i686-w64-mingw32/prefix"
 p64="$root/build-win/x86_64-w64-mingw32/prefix"
 build_bz2 i686-w64-mingw32 "$p32"
 build_bz2 x86_64-w64-mingw32 "$p64"
+((deps_only)) && exit 0
 build_gtest "$root/cmake/toolchain-mingw-x86_64.cmake" "$p64"
 
 # The 32-bit plug-in cannot run on this kernel; it is built and inspected.
