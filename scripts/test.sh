@@ -3,7 +3,8 @@
 # end-to-end suites, the same suites under AddressSanitizer and
 # UndefinedBehaviorSanitizer with a minute of every fuzz target, then the
 # Windows builds (32-bit inspected, 64-bit run under Wine, password dialog
-# driven under Xvfb).
+# driven under Xvfb), and the release packages built twice, checked and
+# compared.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KIV_BUILD_DIR:-$root/build}"
@@ -16,4 +17,7 @@ fi
 if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 ]]; then
   "$root/scripts/build-windows.sh"
   "$root/scripts/test-windows.sh"
+fi
+if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 && "${KIV_SKIP_RELEASE:-0}" != 1 ]]; then
+  "$root/tests/release/run.sh"
 fi
