@@ -136,6 +136,9 @@ visible_windows() {  # "id<TAB>name" of every named visible window
 find_window() {  # prints the id of a visible window whose name matches $1 (ERE)
   visible_windows | awk -F'\t' -v re="$1" '$2 ~ re { print $1; exit }'
 }
+other_windows() {  # names of visible windows besides the main one
+  visible_windows | awk -F'\t' -v main="$main_win" '$1 != main { print $2 }'
+}
 alive() { [[ -n "$dc_pid" ]] && kill -0 "$dc_pid" 2>/dev/null; }
 shot() { import -window root "$work/$1.png" 2>/dev/null && note "screenshot: $work/$1.png"; }
 crashed() {  # stage: reports a Double Commander that died under us
@@ -210,7 +213,7 @@ open_archive() {  # label scrambled(0/1): opens the only file of the left panel
       sleep 0.2
     done
     if [[ -z "$pw" ]]; then
-      bad "the plug-in's input box asks for the password ($label)"
+      bad "the plug-in's input box asks for the password ($label; windows open: $(other_windows | paste -sd'|'))"
       shot "failure-$label-password"
       return 1
     fi
@@ -221,6 +224,15 @@ open_archive() {  # label scrambled(0/1): opens the only file of the left panel
   sleep 1.5
   alive || { crashed "the listing ($label)"; return 1; }
   shot "panel-$label"
+  # Double Commander catches a fault inside a plug-in and shows it in a
+  # message box of its own, so any window left open here is a failure.
+  local others
+  others="$(other_windows)"
+  if [[ -n "$others" ]]; then
+    bad "the listing leaves no message open ($label): window \"$(paste -sd'|' <<<"$others")\" (panel-$label.png)"
+    return 1
+  fi
+  ok "Double Commander lists the archive without a message ($label)"
   return 0
 }
 
@@ -245,7 +257,8 @@ copy_all() {  # label outdir: selects everything, F5, Start, waits until done
   sleep 0.2
   xdotool key Return
   # Done when no window but the main one is left and the tree has stopped
-  # changing for two seconds; a window that stays is a question or an error.
+  # changing for two seconds; a window that stays while nothing changes is
+  # a question or an error (a fault in the plug-in among them).
   last=""
   for i in $(seq 300); do
     sleep 0.2
@@ -256,15 +269,21 @@ copy_all() {  # label outdir: selects everything, F5, Start, waits until done
       answer_password "$pw"
       continue
     fi
-    others="$(visible_windows | awk -F'\t' '$2 !~ /^Double Commander/ { print $2 }')"
+    others="$(other_windows)"
     state="$(tree_state "$outdir")"
-    if [[ -z "$others" && "$state" == "$last" ]]; then
+    if [[ "$state" == "$last" ]]; then
       stable=$((stable + 1))
-      ((stable >= 10)) && return 0
     else
       stable=0
     fi
     last="$state"
+    if [[ -z "$others" ]]; then
+      ((stable >= 10)) && return 0
+    elif ((stable >= 25)); then
+      bad "the copy finishes without a message ($label): window \"$(paste -sd'|' <<<"$others")\" (failure-$label-copy.png)"
+      shot "failure-$label-copy"
+      return 1
+    fi
   done
   bad "the copy finishes within 60 s ($label)"
   [[ -n "$others" ]] && note "windows still open: $(echo "$others" | paste -sd'|')"
