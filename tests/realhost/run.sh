@@ -166,9 +166,10 @@ start_dc() {  # label archive outdir: starts with the archive's folder left and 
       sleep 0.2
     done
     if [[ -n "$main_win" ]]; then
-      return 0
-    fi
-    if alive; then
+      # A start that dies just after showing its window is a start, not the listing.
+      sleep 1
+      alive && return 0
+    elif alive; then
       bad "Double Commander shows its window within 30 s ($label)"
       shot "failure-$label-start"
       stop_dc
@@ -180,7 +181,8 @@ start_dc() {  # label archive outdir: starts with the archive's folder left and 
     note "Double Commander exited during its start (attempt $attempt, status $?); starting again"
     tail -n 5 "$dc_log" | sed 's/^/        /'
     dc_pid=""
-    register
+    # A configuration left half-written is thrown away: it is ours.
+    register || { rm -f "$cfg/doublecmd.xml"; register; }
   done
   bad "Double Commander starts ($label, 3 attempts)"
   return 1
