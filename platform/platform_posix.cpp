@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -171,6 +172,20 @@ void beep() { ++beeps; }
 unsigned beepCount() { return beeps.load(); }
 
 void setInputBox(InputBoxFunction box) { inputBox = box; }
+
+// Set by the host's start-up call, read by settings lookups on any thread.
+std::mutex configFolderLock;
+std::string configFolderPath;
+
+void setConfigFolder(const char* folder) {
+    std::lock_guard<std::mutex> hold(configFolderLock);
+    configFolderPath = folder ? folder : "";
+}
+
+std::string configFolder() {
+    std::lock_guard<std::mutex> hold(configFolderLock);
+    return configFolderPath;
+}
 
 void clearOwnerWindow() {}
 

@@ -101,6 +101,9 @@ KIV_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_MULTIPLE | PK_CAPS_
 }  // extern "C"
 
 #if !defined(_WIN32)
+#include <cstring>
+#include <string>
+
 #include "platform/platform.h"
 
 extern "C" {
@@ -110,9 +113,16 @@ extern "C" {
 // stack, so only the function pointer is kept.
 KIV_EXPORT void ExtensionInitialize(tExtensionStartupInfo* StartupInfo) {
     platform::setInputBox(StartupInfo ? StartupInfo->InputBox : nullptr);
+    if (!StartupInfo) return;
+    // The field may fill its whole room without a terminator.
+    const char* dir = StartupInfo->PluginConfDir;
+    platform::setConfigFolder(std::string(dir, strnlen(dir, sizeof StartupInfo->PluginConfDir)).c_str());
 }
 
-KIV_EXPORT void ExtensionFinalize(void*) { platform::setInputBox(nullptr); }
+KIV_EXPORT void ExtensionFinalize(void*) {
+    platform::setInputBox(nullptr);
+    platform::setConfigFolder(nullptr);
+}
 
 }  // extern "C"
 #endif

@@ -25,7 +25,21 @@ const Key kKeys[] = {
     {"showReferenceLinks", &ArchiveContext::showReferenceLinks},
 };
 
-std::string settingsPath() { return platform::besideModule("kiv.ini"); }
+std::string settingsPath() {
+    std::string beside = platform::besideModule("kiv.ini");
+#if !defined(_WIN32)
+    // A plug-in installed for all users sits in a folder the user cannot
+    // write. A kiv.ini beside it still wins (a portable install); otherwise
+    // the one in the host's configuration folder, where it can be edited.
+    if (!beside.empty() && platform::pathKind(beside.c_str()) != platform::PathKind::Missing) return beside;
+    std::string folder = platform::configFolder();
+    if (!folder.empty()) {
+        if (folder.back() != '/') folder += '/';
+        return folder + "kiv.ini";
+    }
+#endif
+    return beside;
+}
 
 }  // namespace
 
