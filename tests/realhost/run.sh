@@ -355,5 +355,14 @@ else
   bad "Double Commander keeps the registration ($n kiv entries of $total, path $path, flags $flags)"
 fi
 
+# Nothing is written beside an installed plug-in: the default settings go to
+# the configuration folder Double Commander names.
+if [[ -f "$cfg/kiv.ini" && ! -e "$work/plugins/kiv/kiv.ini" ]]; then
+  ok "the default kiv.ini is written into Double Commander's configuration folder"
+else
+  bad "the default kiv.ini is written into Double Commander's configuration folder, not beside the plug-in"
+  ls -la "$cfg" "$work/plugins/kiv" | sed 's/^/        /'
+fi
+
 summary
 ((failed == 0))
