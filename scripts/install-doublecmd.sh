@@ -51,6 +51,9 @@ mode, plugin, config_dir, dest = "user", None, None, None
 i = 0
 while i < len(args):
     a = args[i]
+    if a in ("-h", "--help"):
+        print("usage: install-doublecmd.sh [--user|--system] [--plugin FILE] [--config-dir DIR] [--dest DIR]")
+        sys.exit(0)
     if a in ("--user", "--system"):
         mode = a[2:]
     elif a in ("--plugin", "--config-dir", "--dest") and i + 1 < len(args):
