@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what building, testing (sanitizers and fuzzing included), the
-# demo and the benchmarks need on a fresh Debian machine. Safe to run again:
-# it installs only what is missing.
+# demo, the benchmarks and the real-host test (Double Commander under Xvfb)
+# need on a fresh Debian machine. Safe to run again: it installs only what is
+# missing.
 # Needs root (or sudo).
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   binutils python3 unzip zip bzip2 time valgrind tzdata
   clang-14 libclang-rt-14-dev
+  doublecmd-qt xvfb xdotool imagemagick
 )
 
 missing=()

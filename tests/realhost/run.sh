@@ -1,0 +1,368 @@
+#!/bin/bash
+# Real-host test: the Linux kiv.wcx in Double Commander itself, on an Xvfb
+# display. The plug-in is registered with scripts/install-doublecmd.sh in a
+# throw-away configuration; two archives from the test writer (folders
+# nested three deep, an empty folder, zlib data, and the same scrambled,
+# its password typed into the plug-in's input box) are opened in the left
+# panel, every entry is copied out with F5 into an empty folder, and the
+# tree written is compared with the entries: folders are folders, names are
+# split on '/', contents and modification times are the entries'.
+#
+#   tests/realhost/run.sh        after scripts/build.sh (KIV_BUILD_DIR picks the build)
+#
+# Screenshots of the panels and the logs go to $KIV_BUILD_DIR/realhost/.
+# Exit status 0 only when every check passed.
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(cd "${KIV_BUILD_DIR:-$root/build}" 2>/dev/null && pwd)" || build="${KIV_BUILD_DIR:-$root/build}"
+work="$build/realhost"
+plugin="$build/kiv.wcx"
+maker="$build/tests/realhost/kivmkrealhost"
+password="open sesame"
+start_time=$(date +%s)
+
+passed=0
+failed=0
+failures=()
+ok() { echo "PASS  $1"; passed=$((passed + 1)); }
+bad() { echo "FAIL  $1"; failed=$((failed + 1)); failures+=("$1"); }
+note() { echo "--    $*"; }
+summary() {
+  echo "realhost: $passed passed, $failed failed ($(( $(date +%s) - start_time )) s)"
+  for f in "${failures[@]}"; do echo "   failed: $f"; done
+}
+
+# Double Commander, Xvfb, xdotool and import come from the project's installer.
+"$root/scripts/install-deps.sh" || { bad "scripts/install-deps.sh"; summary; exit 1; }
+if [[ ! -f "$plugin" || ! -x "$maker" ]]; then
+  bad "built plug-in and archive maker ($plugin, $maker): run scripts/build.sh first"
+  summary; exit 1
+fi
+
+rm -rf "$work"
+mkdir -p "$work"/{cfg,home,runtime,arc-plain,arc-scrambled,out-plain,out-scrambled}
+chmod 700 "$work/runtime"
+# A zone off UTC by a half hour: any mix of local and universal time shows.
+export TZ=Asia/Kolkata
+export LANG=C.UTF-8
+unset LC_ALL
+
+xvfb_pid=""
+dc_pid=""
+stop_dc() {  # ends the running Double Commander; leaves its status in dc_status
+  dc_status=""
+  [[ -n "$dc_pid" ]] || return 0
+  kill -TERM "$dc_pid" 2>/dev/null
+  local i
+  for i in $(seq 50); do kill -0 "$dc_pid" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$dc_pid" 2>/dev/null; then
+    kill -KILL "$dc_pid" 2>/dev/null
+    dc_status="killed"
+  fi
+  wait "$dc_pid" 2>/dev/null
+  local st=$?
+  [[ -n "$dc_status" ]] || dc_status=$st
+  dc_pid=""
+}
+cleanup() {
+  stop_dc
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+rm -f "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display=""
+for _ in $(seq 100); do
+  display="$(head -n1 "$work/display" 2>/dev/null)"
+  [[ -n "$display" ]] && break
+  sleep 0.1
+done
+if [[ -z "$display" ]]; then
+  bad "Xvfb starts"; cat "$work/xvfb.log"; summary; exit 1
+fi
+export DISPLAY=":$display"
+
+# --- archives and registration ----------------------------------------------
+if ! "$maker" "$work/arc-plain/plain.kiv" "$work/arc-scrambled/scrambled.kiv" \
+    "$work/expected.txt" "$password"; then
+  bad "kivmkrealhost writes the test archives"; summary; exit 1
+fi
+note "$(wc -l <"$work/expected.txt") entries per archive; Double Commander $(dpkg-query -W -f='${Version}' doublecmd-qt 2>/dev/null)"
+
+cfg="$work/cfg"
+register() {
+  "$root/scripts/install-doublecmd.sh" --user --plugin "$plugin" --config-dir "$cfg" \
+    --dest "$work/plugins/kiv" >>"$work/install.log" 2>&1
+}
+kiv_entries() {  # prints "count path flags" of the kiv registrations in the configuration
+  python3 - "$cfg/doublecmd.xml" <<'PY'
+import sys, xml.etree.ElementTree as ET
+try:
+    root = ET.parse(sys.argv[1]).getroot()
+except (OSError, ET.ParseError):
+    print("0 - - 0"); sys.exit()
+all_ = root.findall("./Plugins/WcxPlugins/WcxPlugin")
+ours = [p for p in all_ if (p.findtext("ArchiveExt") or "").strip() == "kiv"]
+first = ours[0] if ours else None
+print(len(ours), first.findtext("Path") if first is not None else "-",
+      first.findtext("Flags") if first is not None else "-", len(all_))
+PY
+}
+if register && register; then
+  read -r n path flags _ <<<"$(kiv_entries)"
+  if [[ "$n" == 1 && "$path" == "$work/plugins/kiv/kiv.wcx" && "$flags" == 132 ]] &&
+     grep -q '^already registered' "$work/install.log" && cmp -s "$plugin" "$path"; then
+    ok "install-doublecmd.sh installs and registers the plug-in once, run twice"
+  else
+    bad "install-doublecmd.sh registration ($n entries, path $path, flags $flags)"; cat "$work/install.log"
+  fi
+else
+  bad "install-doublecmd.sh runs"; cat "$work/install.log"; summary; exit 1
+fi
+
+# --- driving Double Commander -------------------------------------------------
+visible_windows() {  # "id<TAB>name" of every named visible window
+  local w name
+  for w in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+    name="$(xdotool getwindowname "$w" 2>/dev/null)" || continue
+    [[ -n "$name" ]] && printf '%s\t%s\n' "$w" "$name"
+  done
+}
+find_window() {  # prints the id of a visible window whose name matches $1 (ERE)
+  visible_windows | awk -F'\t' -v re="$1" '$2 ~ re { print $1; exit }'
+}
+other_windows() {  # names of visible windows besides the main one
+  visible_windows | awk -F'\t' -v main="$main_win" '$1 != main { print $2 }'
+}
+alive() { [[ -n "$dc_pid" ]] && kill -0 "$dc_pid" 2>/dev/null; }
+shot() { import -window root "$work/$1.png" 2>/dev/null && note "screenshot: $work/$1.png"; }
+crashed() {  # stage: reports a Double Commander that died under us
+  wait "$dc_pid" 2>/dev/null
+  local st=$?
+  dc_pid=""
+  bad "Double Commander crashed during $1 (exit status $st)"
+  note "last lines of its log ($dc_log):"
+  tail -n 25 "$dc_log" | sed 's/^/        /'
+}
+
+main_win=""
+start_dc() {  # label archive outdir: starts with the archive's folder left and outdir right
+  local label="$1" archive="$2" outdir="$3" attempt i
+  for attempt in 1 2 3; do
+    dc_log="$work/doublecmd-$label-$attempt.log"
+    HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+      doublecmd --no-splash --config-dir="$cfg" -L "$archive" -R "$outdir" >"$dc_log" 2>&1 &
+    dc_pid=$!
+    main_win=""
+    for i in $(seq 150); do
+      main_win="$(find_window '^Double Commander')"
+      [[ -n "$main_win" ]] && break
+      alive || break
+      sleep 0.2
+    done
+    if [[ -n "$main_win" ]]; then
+      # A start that dies just after showing its window is a start, not the listing.
+      sleep 1
+      alive && return 0
+    elif alive; then
+      bad "Double Commander shows its window within 30 s ($label)"
+      shot "failure-$label-start"
+      stop_dc
+      return 1
+    fi
+    # The first start sometimes dies while it writes its configuration; the
+    # registration is made again in case it went with it.
+    wait "$dc_pid" 2>/dev/null
+    note "Double Commander exited during its start (attempt $attempt, status $?); starting again"
+    tail -n 5 "$dc_log" | sed 's/^/        /'
+    dc_pid=""
+    # A configuration left half-written is thrown away: it is ours.
+    register || { rm -f "$cfg/doublecmd.xml"; register; }
+  done
+  bad "Double Commander starts ($label, 3 attempts)"
+  return 1
+}
+
+password_prompts=0
+answer_password() {  # types the password into the plug-in's input box
+  local win="$1"
+  password_prompts=$((password_prompts + 1))
+  xdotool windowfocus --sync "$win" 2>/dev/null
+  sleep 0.3
+  xdotool type --delay 15 "$password"
+  xdotool key Return
+}
+
+open_archive() {  # label scrambled(0/1): opens the only file of the left panel
+  local label="$1" scrambled="$2" i pw
+  xdotool windowmove "$main_win" 0 0 windowsize "$main_win" 1260 780 2>/dev/null
+  sleep 0.7
+  # Focus the file list (below its rows), then the archive under the cursor.
+  xdotool mousemove 300 620 click 1
+  sleep 0.3
+  xdotool key End Return
+  if ((scrambled)); then
+    pw=""
+    for i in $(seq 75); do
+      pw="$(find_window '^Password required!$')"
+      [[ -n "$pw" ]] && break
+      alive || { crashed "the listing ($label)"; return 1; }
+      sleep 0.2
+    done
+    if [[ -z "$pw" ]]; then
+      bad "the plug-in's input box asks for the password ($label; windows open: $(other_windows | paste -sd'|'))"
+      shot "failure-$label-password"
+      return 1
+    fi
+    ok "the plug-in's input box asks for the password ($label)"
+    answer_password "$pw"
+  fi
+  # The listing itself gives no signal outside the window: let it settle.
+  sleep 1.5
+  alive || { crashed "the listing ($label)"; return 1; }
+  shot "panel-$label"
+  # Double Commander catches a fault inside a plug-in and shows it in a
+  # message box of its own, so any window left open here is a failure.
+  local others
+  others="$(other_windows)"
+  if [[ -n "$others" ]]; then
+    bad "the listing leaves no message open ($label): window \"$(paste -sd'|' <<<"$others")\" (panel-$label.png)"
+    return 1
+  fi
+  ok "Double Commander lists the archive without a message ($label)"
+  return 0
+}
+
+tree_state() { find "$1" -printf '%y %s %T@ %p\n' 2>/dev/null | sort | md5sum; }
+
+copy_all() {  # label outdir: selects everything, F5, Start, waits until done
+  local label="$1" outdir="$2" i dlg pw others state last stable=0
+  xdotool key ctrl+a
+  sleep 0.3
+  xdotool key F5
+  dlg=""
+  for i in $(seq 75); do
+    dlg="$(find_window '^Copy file[(]s[)]$')"
+    [[ -n "$dlg" ]] && break
+    alive || { crashed "the copy ($label)"; return 1; }
+    sleep 0.2
+  done
+  if [[ -z "$dlg" ]]; then
+    bad "F5 opens the copy dialog ($label)"; shot "failure-$label-copy"; return 1
+  fi
+  xdotool windowfocus --sync "$dlg" 2>/dev/null
+  sleep 0.2
+  xdotool key Return
+  # Done when no window but the main one is left and the tree has stopped
+  # changing for two seconds; a window that stays while nothing changes is
+  # a question or an error (a fault in the plug-in among them).
+  last=""
+  for i in $(seq 300); do
+    sleep 0.2
+    alive || { crashed "the copy ($label)"; return 1; }
+    pw="$(find_window '^Password required!$')"
+    if [[ -n "$pw" ]]; then
+      note "the input box asks for the password again during the copy"
+      answer_password "$pw"
+      continue
+    fi
+    others="$(other_windows)"
+    state="$(tree_state "$outdir")"
+    if [[ "$state" == "$last" ]]; then
+      stable=$((stable + 1))
+    else
+      stable=0
+    fi
+    last="$state"
+    if [[ -z "$others" ]]; then
+      ((stable >= 10)) && return 0
+    elif ((stable >= 25)); then
+      bad "the copy finishes without a message ($label): window \"$(paste -sd'|' <<<"$others")\" (failure-$label-copy.png)"
+      shot "failure-$label-copy"
+      return 1
+    fi
+  done
+  bad "the copy finishes within 60 s ($label)"
+  [[ -n "$others" ]] && note "windows still open: $(echo "$others" | paste -sd'|')"
+  shot "failure-$label-copy"
+  return 1
+}
+
+check_tree() {  # label outdir
+  local out
+  out="$(python3 "$root/tests/realhost/check_tree.py" "$work/expected.txt" "$2" "$1")"
+  echo "$out"
+  passed=$((passed + $(grep -c '^PASS' <<<"$out")))
+  local f
+  while IFS= read -r f; do
+    failed=$((failed + 1)); failures+=("${f#FAIL  }")
+  done < <(grep '^FAIL' <<<"$out")
+  note "written by the copy ($1):"
+  (cd "$2" && find . -mindepth 1 -printf '%y %TY-%Tm-%Td %TH:%TM:%.2TS %8s  %P\n' | sort -k5) |
+    sed 's/^/        /'
+}
+
+run_stage() {  # label archive outdir scrambled
+  local label="$1" archive="$2" outdir="$3" scrambled="$4"
+  echo "== $label archive in Double Commander"
+  start_dc "$label" "$archive" "$outdir" || return 1
+  open_archive "$label" "$scrambled" || { stop_dc; return 1; }
+  copy_all "$label" "$outdir" || { stop_dc; return 1; }
+  if ((scrambled)); then
+    # Double Commander rewrites its configuration on exit: the script must not touch it now.
+    local before after
+    before="$(md5sum <"$cfg/doublecmd.xml")"
+    if "$root/scripts/install-doublecmd.sh" --plugin "$plugin" --config-dir "$cfg" \
+        --dest "$work/plugins/kiv" >"$work/install-running.log" 2>&1; then
+      bad "install-doublecmd.sh refuses while Double Commander runs"; cat "$work/install-running.log"
+    else
+      after="$(md5sum <"$cfg/doublecmd.xml")"
+      if [[ "$before" == "$after" ]] && grep -q 'is running' "$work/install-running.log"; then
+        ok "install-doublecmd.sh refuses while Double Commander runs"
+      else
+        bad "install-doublecmd.sh refuses while Double Commander runs (message or file changed)"
+        cat "$work/install-running.log"
+      fi
+    fi
+  fi
+  stop_dc
+  case "$dc_status" in
+    134|136|139) bad "Double Commander exits cleanly after the copy ($label, status $dc_status)" ;;
+    killed) bad "Double Commander exits on SIGTERM within 10 s ($label)" ;;
+  esac
+  check_tree "$label" "$outdir"
+}
+
+run_stage plain "$work/arc-plain/plain.kiv" "$work/out-plain" 0
+run_stage scrambled "$work/arc-scrambled/scrambled.kiv" "$work/out-scrambled" 1
+if ((password_prompts == 1)); then
+  ok "the password is asked once for the scrambled archive"
+elif ((password_prompts > 1)); then
+  bad "the password is asked once for the scrambled archive (asked $password_prompts times)"
+fi
+
+# Double Commander rewrote its configuration on exit: the registration stays,
+# beside the packer plug-ins it adds by itself.
+read -r n path flags total <<<"$(kiv_entries)"
+if [[ "$n" == 1 && "$path" == "$work/plugins/kiv/kiv.wcx" && "$flags" == 132 && "$total" -gt 1 ]]; then
+  ok "Double Commander keeps the registration when it rewrites its configuration ($total packer plug-ins)"
+else
+  bad "Double Commander keeps the registration ($n kiv entries of $total, path $path, flags $flags)"
+fi
+
+# Nothing is written beside an installed plug-in: the default settings go to
+# the configuration folder Double Commander names.
+if [[ -f "$cfg/kiv.ini" && ! -e "$work/plugins/kiv/kiv.ini" ]]; then
+  ok "the default kiv.ini is written into Double Commander's configuration folder"
+else
+  bad "the default kiv.ini is written into Double Commander's configuration folder, not beside the plug-in"
+  ls -la "$cfg" "$work/plugins/kiv" | sed 's/^/        /'
+fi
+
+summary
+((failed == 0))
