@@ -11,17 +11,25 @@ namespace kiv {
 DecodingReader::DecodingReader(Reader* source, int64_t start)
     : src_(source), sourcePosition_(static_cast<uint64_t>(start)) {
     if (!source) throw ReaderError("Passed NULL reader!");
-    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kInputSize)));
+    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(inputStep_))));
     if (!inputBuffer_) throw ReaderError("Out of memory!");
-    outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kOutputSize)));
-    if (!outputBuffer_) throw ReaderError("Out of memory!");
-    readPointer_ = outputBuffer_.get();
+    // The output buffer comes with the first small read: an extraction
+    // decodes straight into its own block and never needs it, and a small
+    // entry then costs no more memory than the allocator keeps at hand.
 }
 
 DecodingReader::~DecodingReader() = default;
 
 void DecodingReader::fill() {
     if (ended_) return;
+    if (!outputBuffer_) {
+        outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kOutputSize)));
+        if (!outputBuffer_) {
+            ended_ = true;  // no memory: the data ends here, as on damage
+            return;
+        }
+        readPointer_ = outputBuffer_.get();
+    }
     uint8_t* const out = outputBuffer_.get();
     if (available_ > 0 && readPointer_ != out) std::memmove(out, readPointer_, static_cast<size_t>(available_));
     readPointer_ = out;
@@ -34,6 +42,17 @@ int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
     for (;;) {
         bool dry = false;
         if (inputLeft() == 0) {
+            if (inputStep_ > inputCapacity_) {
+                // Nothing is left in the buffer, so it may move; without
+                // memory for more the reads stay as they are.
+                if (void* grown = std::realloc(inputBuffer_.get(), static_cast<size_t>(inputStep_))) {
+                    inputBuffer_.release();
+                    inputBuffer_.reset(static_cast<uint8_t*>(grown));
+                    inputCapacity_ = inputStep_;
+                } else {
+                    inputStep_ = inputCapacity_;
+                }
+            }
             const int n = src_->seek(static_cast<int64_t>(sourcePosition_), 0) == 0
                               ? src_->read(inputBuffer_.get(), inputStep_)
                               : 0;

@@ -54,7 +54,9 @@ protected:
 
     enum class Step { Ok, End, Fail };
 
-    // Throws "Passed NULL reader!" (before allocating) or "Out of memory!".
+    // Throws "Passed NULL reader!" (before allocating) or "Out of memory!"
+    // (for the input buffer; without memory for the output buffer, allocated
+    // at the first buffered read, the data ends there).
     DecodingReader(Reader* source, int64_t start);
 
     // The decoder behind the shared loop. `decode` runs once over the input
@@ -78,6 +80,7 @@ private:
     uint64_t sourcePosition_;
     int available_ = 0;
     int inputStep_ = 4096;  // the next read from the source; grows to kInputSize
+    int inputCapacity_ = 4096;
     struct Free {
         void operator()(uint8_t* p) const { std::free(p); }
     };
