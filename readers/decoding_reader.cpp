@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "readers/archive_integer.h"
 
@@ -10,29 +11,54 @@ namespace kiv {
 DecodingReader::DecodingReader(Reader* source, int64_t start)
     : src_(source), sourcePosition_(static_cast<uint64_t>(start)) {
     if (!source) throw ReaderError("Passed NULL reader!");
-    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
+    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(inputStep_))));
     if (!inputBuffer_) throw ReaderError("Out of memory!");
-    outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
-    if (!outputBuffer_) throw ReaderError("Out of memory!");
-    readPointer_ = outputBuffer_.get();
+    // The output buffer comes with the first small read: an extraction
+    // decodes straight into its own block and never needs it, and a small
+    // entry then costs no more memory than the allocator keeps at hand.
 }
 
 DecodingReader::~DecodingReader() = default;
 
 void DecodingReader::fill() {
     if (ended_) return;
+    if (!outputBuffer_) {
+        outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kOutputSize)));
+        if (!outputBuffer_) {
+            ended_ = true;  // no memory: the data ends here, as on damage
+            return;
+        }
+        readPointer_ = outputBuffer_.get();
+    }
     uint8_t* const out = outputBuffer_.get();
     if (available_ > 0 && readPointer_ != out) std::memmove(out, readPointer_, static_cast<size_t>(available_));
     readPointer_ = out;
-    uint8_t* const mark = out + available_;
-    const unsigned room = static_cast<unsigned>(kBufferSize - available_);
+    available_ += decodeInto(out + available_, static_cast<unsigned>(kOutputSize - available_));
+}
+
+int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
+    if (ended_) return 0;
     setOutput(mark, room);
     for (;;) {
         bool dry = false;
         if (inputLeft() == 0) {
+            if (inputStep_ > inputCapacity_) {
+                // Nothing is left in the buffer, so it may move; without
+                // memory for more the reads stay as they are.
+                if (void* grown = std::realloc(inputBuffer_.get(), static_cast<size_t>(inputStep_))) {
+                    inputBuffer_.release();
+                    inputBuffer_.reset(static_cast<uint8_t*>(grown));
+                    inputCapacity_ = inputStep_;
+                } else {
+                    inputStep_ = inputCapacity_;
+                }
+            }
             const int n = src_->seek(static_cast<int64_t>(sourcePosition_), 0) == 0
-                              ? src_->read(inputBuffer_.get(), kBufferSize)
+                              ? src_->read(inputBuffer_.get(), inputStep_)
                               : 0;
+            // Small first, so a small entry costs a small read; then up to
+            // the whole window for long streams.
+            inputStep_ = std::min(2 * inputStep_, kInputSize);
             if (n <= 0) {
                 dry = true;
                 setInput(inputBuffer_.get(), 0);
@@ -49,22 +75,20 @@ void DecodingReader::fill() {
         if (static_cast<uint64_t>(produced) > outputLimit_ - decoded_) {
             // Deliver up to the limit exactly, then nothing more.
             produced = static_cast<int>(outputLimit_ - decoded_);
-            available_ += produced;
             decoded_ = outputLimit_;
             ended_ = exceeded_ = true;
-            return;
+            return produced;
         }
-        available_ += produced;
         decoded_ += static_cast<uint64_t>(produced);
         if (step != Step::Ok) {
             ended_ = true;
-            return;
+            return produced;
         }
-        if (produced > 0) return;
+        if (produced > 0) return produced;
         if (dry || inputLeft() == inputBefore) {
             // Nothing produced and nothing consumed: no later call can help.
             ended_ = true;
-            return;
+            return 0;
         }
         setOutput(mark, room);
     }
@@ -128,6 +152,10 @@ std::string DecodingReader::readString() {
 
 int DecodingReader::read(void* buffer, int length) {
     if (length <= 0) return 0;
+    // A large read with nothing buffered is decoded straight into the
+    // caller's buffer, saving a copy of every byte.
+    if (available_ == 0 && length >= kDirectRead)
+        return decodeInto(static_cast<uint8_t*>(buffer), static_cast<unsigned>(length));
     if (available_ < length) fill();
     const int n = std::min(length, available_);
     std::memcpy(buffer, readPointer_, static_cast<size_t>(n));
