@@ -21,8 +21,8 @@ struct Entry {
     uint32_t time = 0;        // MS-DOS packed date and time
     uint8_t attribute = 0;
     uint16_t checksum = 0;
-    uint32_t pathLength = 0;
-    uint32_t contentLength = 0;
+    uint16_t pathLength = 0;     // paths and content texts are capped near 4 KiB,
+    uint16_t contentLength = 0;  // which keeps a record within 64 bytes
     int32_t unixTime = 0;     // the same time as signed seconds since 1970; 0 without a time
     const char* path = "";    // NUL-terminated; storage owned by the entry list
     const char* content = ""; // text standing in for the data of links and devices

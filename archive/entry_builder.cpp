@@ -1,9 +1,11 @@
 #include "archive/entry_builder.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "archive/dos_time.h"
 #include "archive/names.h"
+#include "readers/reader.h"
 #include "platform/platform.h"
 
 namespace kiv {
@@ -31,7 +33,7 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     path_.resize(prefix_.size());
     path_ += name;
     e->path = context_.entries.store(path_.data(), path_.size());
-    e->pathLength = static_cast<uint32_t>(path_.size());
+    e->pathLength = static_cast<uint16_t>(path_.size());
     return e;
 }
 
@@ -126,7 +128,9 @@ void EntryBuilder::leaveDirectory(size_t saved) {
 
 void EntryBuilder::setContent(Entry& e, const std::string& text) {
     e.content = context_.entries.store(text.data(), text.size());
-    e.contentLength = static_cast<uint32_t>(text.size());
+    // A link text is "Link: (" + a target of at most kMaxStringBytes + ")".
+    static_assert(kMaxStringBytes + 16 <= UINT16_MAX && kMaxPathBytes <= UINT16_MAX, "lengths fit the entry");
+    e.contentLength = static_cast<uint16_t>(text.size());
 }
 
 }  // namespace kiv

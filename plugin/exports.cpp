@@ -1,10 +1,9 @@
 // The seven functions the host calls. No exception and no message text ever
 // crosses this boundary: every failure reaches the host as a result code.
-#include <cstring>
 #include <new>
 
-#include "archive/names.h"
 #include "extract/extract.h"
+#include "plugin/host_conventions.h"
 #include "plugin/slots.h"
 #include "plugin/wcxapi.h"
 
@@ -21,20 +20,6 @@ namespace {
 kiv::ArchiveContext* openContext(void* handle) {
     ArchiveSlot* slot = kiv::slotFromHandle(handle);
     return slot && slot->busy ? slot->context.get() : nullptr;
-}
-
-// FileName holds 259 bytes and a terminator; longer paths are cut, and the
-// cut must not end in a "." or ".." component.
-void copyName(char (&field)[260], const char* path, size_t length) {
-    size_t n = length < sizeof field - 1 ? length : sizeof field - 1;
-#if defined(__GNUC__)
-    // Hide the bound: for short names the library's copy beats the inline
-    // string instruction the compiler would choose.
-    __asm__("" : "+r"(n));
-#endif
-    std::memcpy(field, path, n);
-    field[n] = 0;
-    if (n < length) kiv::mendCutPath(field, n);
 }
 
 }  // namespace
@@ -72,9 +57,9 @@ KIV_EXPORT int WCX_CALL ReadHeader(void* hArcData, tHeaderData* HeaderData) {
     const uint32_t stored = static_cast<uint32_t>(entry->storedSize);
     HeaderData->PackSize = static_cast<int>(stored != 0 ? stored : static_cast<uint32_t>(entry->size));
     HeaderData->UnpSize = static_cast<int>(static_cast<uint32_t>(entry->size));
-    HeaderData->FileTime = static_cast<int>(entry->time);
-    HeaderData->FileAttr = entry->attribute;
-    copyName(HeaderData->FileName, entry->path, entry->pathLength);
+    HeaderData->FileTime = kiv::host::fileTime(*entry);
+    HeaderData->FileAttr = kiv::host::fileAttr(*entry);
+    kiv::host::copyName(HeaderData->FileName, sizeof HeaderData->FileName, entry->path, entry->pathLength);
     return 0;
 }
 
@@ -116,6 +101,9 @@ KIV_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_MULTIPLE | PK_CAPS_
 }  // extern "C"
 
 #if !defined(_WIN32)
+#include <cstring>
+#include <string>
+
 #include "platform/platform.h"
 
 extern "C" {
@@ -125,9 +113,16 @@ extern "C" {
 // stack, so only the function pointer is kept.
 KIV_EXPORT void ExtensionInitialize(tExtensionStartupInfo* StartupInfo) {
     platform::setInputBox(StartupInfo ? StartupInfo->InputBox : nullptr);
+    if (!StartupInfo) return;
+    // The field may fill its whole room without a terminator.
+    const char* dir = StartupInfo->PluginConfDir;
+    platform::setConfigFolder(std::string(dir, strnlen(dir, sizeof StartupInfo->PluginConfDir)).c_str());
 }
 
-KIV_EXPORT void ExtensionFinalize(void*) { platform::setInputBox(nullptr); }
+KIV_EXPORT void ExtensionFinalize(void*) {
+    platform::setInputBox(nullptr);
+    platform::setConfigFolder(nullptr);
+}
 
 }  // extern "C"
 #endif

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -25,7 +26,21 @@ const Key kKeys[] = {
     {"showReferenceLinks", &ArchiveContext::showReferenceLinks},
 };
 
-std::string settingsPath() { return platform::besideModule("kiv.ini"); }
+std::string settingsPath() {
+    std::string beside = platform::besideModule("kiv.ini");
+#if !defined(_WIN32)
+    // A plug-in installed for all users sits in a folder the user cannot
+    // write. A kiv.ini beside it still wins (a portable install); otherwise
+    // the one in the host's configuration folder, where it can be edited.
+    if (!beside.empty() && platform::pathKind(beside.c_str()) != platform::PathKind::Missing) return beside;
+    std::string folder = platform::configFolder();
+    if (!folder.empty()) {
+        if (folder.back() != '/') folder += '/';
+        return folder + "kiv.ini";
+    }
+#endif
+    return beside;
+}
 
 }  // namespace
 
@@ -53,6 +68,10 @@ void readSettings(ArchiveContext& context) {
 void writeDefaultSettings() {
     const std::string path = settingsPath();
     if (path.empty()) return;
+    // Closes on other threads would otherwise both find the file missing and
+    // both write it. The check is a single open, so the lock is brief.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> lock(writing);
     if (std::FILE* existing = std::fopen(path.c_str(), "r")) {
         std::fclose(existing);
         return;

@@ -165,6 +165,42 @@ TEST_F(Listing, TimesArePackedLocalTimes) {
     EXPECT_EQ(0u, field(e[3].fileTime, 0, 5));
 }
 
+// The Linux file manager reads '/'-separated paths, Unix modes and Unix
+// seconds: the same entries, spelled as its own plug-ins spell them.
+TEST_F(Listing, UnixConventionsSpellTheSameEntries) {
+    if (!kHostUnixConventions) GTEST_SKIP() << "this build's plug-in has the Windows conventions";
+    const uint64_t june = 1717243200;  // 2024-06-01 12:00 UTC
+    ArchiveWriter w;
+    w.dir("d", june).dir("sub").file("f.txt", "hello", june).end().dir("empty").end().end();
+    w.file("untimed", "x").symlink("l", "t", 1000000000).device('c', "chr", 1, 2);
+    w.file(std::string(257, 'n') + "\\.z", "", 5);
+    const std::string path = save(w);
+    const auto windows = list(path);
+    loadPlugin(nullptr, hostPlugin());
+    const auto unix = list(path);
+    ASSERT_EQ(windows.size(), unix.size());
+    const int dir = 040755, file = 0100644;
+    const struct {
+        const char* name;
+        int mode;
+        int time;
+    } expected[] = {{"d", dir, int(june)},           {"d/sub", dir, 0},    {"d/sub/f.txt", file, int(june)},
+                    {"d/empty", dir, 0},              {"untimed", file, 0}, {"l", file, 1000000000},
+                    {"chr", file, 0},                 {nullptr, file, 5}};
+    for (size_t i = 0; i < unix.size(); ++i) {
+        SCOPED_TRACE(windows[i].name);
+        std::string slashed = windows[i].name;
+        for (char& c : slashed) c = c == '\\' ? '/' : c;
+        EXPECT_EQ(slashed, unix[i].name);
+        if (expected[i].name) EXPECT_EQ(expected[i].name, unix[i].name);
+        EXPECT_EQ(expected[i].mode, unix[i].fileAttr);
+        EXPECT_EQ(expected[i].time, unix[i].fileTime);
+        EXPECT_EQ(windows[i].unpSize, unix[i].unpSize);
+        EXPECT_EQ(windows[i].packSize, unix[i].packSize);
+    }
+    EXPECT_EQ(std::string(257, 'n') + "/_", unix.back().name);  // cut at 259 bytes and mended first
+}
+
 TEST_F(Listing, NamesAreConvertedAndMadeSafe) {
     const std::string utf8 = "gr\xC3\xBC\xC3\x9F" "e";
     const std::string broken = std::string("a\xC3") + "b\xFF";

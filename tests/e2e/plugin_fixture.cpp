@@ -8,14 +8,14 @@ void PluginFixture::SetUp() { loadPlugin(); }
 
 void PluginFixture::TearDown() { host.reset(); }
 
-void PluginFixture::loadPlugin(const std::string* ini) {
+void PluginFixture::loadPlugin(const std::string* ini, const std::string& built) {
     host.reset();
     pluginDirs_.push_back(std::make_unique<TempDir>());
     pluginFolder_ = pluginDirs_.back()->path();
     // Under the built file's own name (kiv.wcx64 on 64-bit Windows).
     const std::string copy =
-        pluginDirs_.back()->file(std::filesystem::path(builtPlugin()).filename().string());
-    std::filesystem::copy_file(builtPlugin(), copy);
+        pluginDirs_.back()->file(std::filesystem::path(built).filename().string());
+    std::filesystem::copy_file(built, copy);
     if (ini) writeText(pluginDirs_.back()->file("kiv.ini"), *ini);
     host = std::make_unique<PluginHost>(copy);
 }

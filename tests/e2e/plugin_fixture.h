@@ -20,9 +20,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Loads a fresh instance of the plug-in from its own folder; `ini`, when
-    // given, is written there as kiv.ini first.
-    void loadPlugin(const std::string* ini = nullptr);
+    // Loads a fresh instance of the plug-in (`built`) from its own folder;
+    // `ini`, when given, is written there as kiv.ini first.
+    void loadPlugin(const std::string* ini = nullptr, const std::string& built = builtPlugin());
     void loadPluginWithSettings(const std::string& ini) { loadPlugin(&ini); }
     std::string pluginFolder() const { return pluginFolder_; }
 

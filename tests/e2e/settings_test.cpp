@@ -2,6 +2,8 @@
 // file's lines are read, when it is read, and the default file written on
 // close.
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 
@@ -222,6 +224,31 @@ TEST_F(SettingsTest, TheFileIsTakenFromThePluginFolderNotTheWorkingFolder) {
     EXPECT_EQ("flatArchive=1\n", readText(dir.file("kiv.ini")));
     EXPECT_EQ(kDefaultFile, readText(iniPath()));
 }
+
+#if !defined(_WIN32)
+// A plug-in installed for all users cannot write beside itself: without a
+// kiv.ini there, the one in the host's configuration folder is read and
+// written; a kiv.ini beside the plug-in (a portable install) still wins.
+TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
+    TempDir conf;
+    auto info = std::make_unique<tExtensionStartupInfo>();
+    std::memset(info.get(), 0, sizeof *info);
+    info->StructSize = sizeof *info;
+    std::snprintf(info->PluginConfDir, sizeof info->PluginConfDir, "%s", conf.path().c_str());
+    ASSERT_NE(nullptr, host->ExtensionInitialize);
+    host->ExtensionInitialize(info.get());
+
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "a.kiv")));
+    EXPECT_EQ(kDefaultFile, readText(conf.file("kiv.ini")));
+    EXPECT_FALSE(fileExists(iniPath()));
+
+    writeText(conf.file("kiv.ini"), "flatArchive=1\n");
+    EXPECT_EQ(kFlatNames, names(save(everyKind(), "b.kiv")));
+    writeText(iniPath(), "hideStoredLinks=0\n");
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "c.kiv")));
+    EXPECT_EQ("flatArchive=1\n", readText(conf.file("kiv.ini")));
+}
+#endif
 
 TEST_F(SettingsTest, AKeptArchiveKeepsItsFlagsAndANewOneReadsTheEditedFile) {
     loadPluginWithSettings("flatArchive=0\n");

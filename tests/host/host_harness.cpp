@@ -27,6 +27,10 @@ std::vector<char*> argvFor(const std::vector<std::string>& args, const RunOption
         storage.push_back("--plugin");
         storage.push_back(options.plugin);
     }
+    if (!options.conventions.empty()) {
+        storage.push_back("--conventions");
+        storage.push_back(options.conventions);
+    }
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : storage) argv.push_back(&s[0]);

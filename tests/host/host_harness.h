@@ -18,6 +18,8 @@ struct RunOptions {
     std::map<std::string, std::string> env;  // added to the child's environment
     std::string plugin = FAKE_PLUGIN;        // "" runs without --plugin
     std::string exe = WCXHOST_EXE;
+    // --conventions: the fakes fill records in the Windows form.
+    std::string conventions = "windows";
 };
 
 // The child runs in a new session without a controlling terminal, stdin

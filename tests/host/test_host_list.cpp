@@ -37,6 +37,27 @@ TEST_F(ListFixture, TableShowsDateAttributesSizesAndPaths) {
     EXPECT_EQ(r.err, "");
 }
 
+// Records in the Linux file manager's form ('/' paths, Unix modes, Unix
+// seconds) show the same table; --raw shows them as filled.
+TEST_F(ListFixture, UnixConventionsShowTheSameTable) {
+    const std::string seconds = "1684331131";  // 2023-05-17 13:45:31 UTC: DOS keeps even seconds
+    writeArchive(arc, {"docs\t040755\t" + seconds + "\t", "docs/readme.txt\t0100444\t" + seconds + "\thello",
+                       "big.bin\t0100644\t0\tx\tsize=3000000000,pack=1234"});
+    opts.conventions = "unix";
+    opts.env["TZ"] = "UTC";
+    Result r = run({"list", arc}, opts);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    EXPECT_EQ(out[1], "2023-05-17 13:45:30  d----           0           0  docs");
+    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs\\readme.txt");
+    EXPECT_EQ(out[3], "1980-00-00 00:00:00  -a---  3000000000        1234  big.bin");
+    Result raw = run({"list", "--raw", arc}, opts);
+    EXPECT_EQ(lines(raw.out)[1], seconds + " 33060 5 5 0 0 0 0 0\tdocs/readme.txt");
+    Result bad = run({"--conventions", "dos", "list", arc}, opts);
+    EXPECT_EQ(bad.status, 2);
+}
+
 TEST_F(ListFixture, RawLinesAndTheFileManagersCallingOrder) {
     Result r = run({"list", "--raw", arc}, opts);
     ASSERT_EQ(r.status, 0) << r.err;

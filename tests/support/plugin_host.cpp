@@ -112,6 +112,7 @@ private:
 }  // namespace
 
 std::string builtPlugin() { return KIV_PLUGIN_PATH; }
+std::string hostPlugin() { return KIV_HOST_PLUGIN_PATH; }
 
 PluginHost::PluginHost(const std::string& path) {
 #if defined(_WIN32)

@@ -55,7 +55,12 @@ private:
     std::shared_ptr<void> answerer_;  // Windows: answers the plug-in's dialog
 };
 
-// Path of the plug-in built by this tree.
+// Path of the plug-in built by this tree with the Windows conventions of
+// the header record, which the end-to-end suite checks.
 std::string builtPlugin();
+// The build's own plug-in, and whether it fills the record with the Unix
+// conventions of the Linux file manager (then it is not builtPlugin()).
+std::string hostPlugin();
+constexpr bool kHostUnixConventions = KIV_HOST_UNIX != 0;
 
 }  // namespace kivtest

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "entry_format.h"
+
 namespace {
 // No multi-volume support: any request for another volume is refused.
 int WCX_CALL refuseVolumeChange(char*, int) { return 0; }
@@ -42,9 +44,11 @@ int Archive::close() {
     return rc;
 }
 
-int Archive::readHeader(tHeaderData& header) {
+int Archive::readHeader(tHeaderData& header, bool raw) {
     std::memset(&header, 0, sizeof header);
-    return plugin_.readHeader(handle_, &header);
+    const int rc = plugin_.readHeader(handle_, &header);
+    if (rc == 0 && !raw && plugin_.unixConventions) entry::toWindowsForm(header);
+    return rc;
 }
 
 int Archive::skip() { return plugin_.processFile(handle_, PK_SKIP, nullptr, nullptr); }

@@ -19,7 +19,9 @@ public:
     int openResult() const { return openResult_; }
 
     // Zeroes `header` first, so fields the plug-in leaves alone read as 0.
-    int readHeader(tHeaderData& header);
+    // The record comes in the Windows form (entry::toWindowsForm) unless
+    // `raw` asks for it exactly as the plug-in filled it.
+    int readHeader(tHeaderData& header, bool raw = false);
     int skip();
     int test();
     // Full target path in DestName, DestPath null.

@@ -16,7 +16,7 @@ int runList(Plugin& plugin, const Options& options) {
     int status = kExitOk;
     tHeaderData header;
     for (;;) {
-        int rc = archive->readHeader(header);
+        int rc = archive->readHeader(header, options.raw);
         if (rc == E_END_ARCHIVE) break;
         if (rc != 0) {
             common::reportHeaderError(rc);

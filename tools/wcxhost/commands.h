@@ -23,6 +23,7 @@ struct Options {
     std::string passwordFile;
     bool raw = false;
     bool split = false;
+    std::string conventions;  // "unix", "windows" or "" for the platform's
     std::string command;
     std::string archive;
     std::string dest;

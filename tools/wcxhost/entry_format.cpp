@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace entry {
 
@@ -35,6 +36,26 @@ std::string attributes(int fileAttr) {
     std::string out;
     for (const Bit& bit : bits) out += (fileAttr & bit.mask) ? bit.letter : '-';
     return out;
+}
+
+uint32_t dosTimeFromUnix(int32_t seconds) {
+    if (seconds <= 0) return 0;
+    const std::time_t t = seconds;
+    const std::tm* tm = std::localtime(&t);
+    if (!tm) return 0;
+    return (static_cast<uint32_t>(tm->tm_year - 80) & 0x7Fu) << 25 | static_cast<uint32_t>(tm->tm_mon + 1) << 21 |
+           static_cast<uint32_t>(tm->tm_mday) << 16 | static_cast<uint32_t>(tm->tm_hour) << 11 |
+           static_cast<uint32_t>(tm->tm_min) << 5 | static_cast<uint32_t>(tm->tm_sec) / 2;
+}
+
+void toWindowsForm(tHeaderData& header) {
+    for (char& c : header.FileName)
+        if (c == '/') c = '\\';
+    const int mode = header.FileAttr;
+    int attr = (mode & 0170000) == 0040000 ? kDirectoryAttr : 0x20;
+    if ((mode & 0222) == 0) attr |= 0x01;
+    header.FileAttr = attr;
+    header.FileTime = static_cast<int>(dosTimeFromUnix(header.FileTime));
 }
 
 std::string tableHeading() {

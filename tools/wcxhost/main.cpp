@@ -33,6 +33,12 @@ const char kUsage[] =
     "                        FileTime FileAttr UnpSize PackSize Flags HostOS\n"
     "                        FileCRC UnpVer Method<TAB>FileName\n"
     "  --split               extract: pass folder and name separately\n"
+    "  --conventions unix|windows\n"
+    "                        how the plug-in fills the header record: '/' paths,\n"
+    "                        Unix modes and seconds (the Linux file manager's),\n"
+    "                        or '\\' paths, attribute bytes and MS-DOS times\n"
+    "                        (default: the platform's; the table and extraction\n"
+    "                        read both alike, --raw shows the record as filled)\n"
     "  --help                this text\n"
     "\n"
     "PATTERN is a glob against the entry's path as the plug-in reports it\n"
@@ -63,12 +69,17 @@ bool parse(int argc, char** argv, Options& options, std::string& error, bool& he
             options.raw = true;
         } else if (arg == "--split") {
             options.split = true;
-        } else if (arg == "--plugin" || arg == "--password-file") {
+        } else if (arg == "--plugin" || arg == "--password-file" || arg == "--conventions") {
             if (i + 1 >= argc) {
                 error = arg + " needs a value";
                 return false;
             }
-            (arg == "--plugin" ? options.pluginPath : options.passwordFile) = argv[++i];
+            (arg == "--plugin" ? options.pluginPath : arg == "--conventions" ? options.conventions : options.passwordFile) =
+                argv[++i];
+            if (arg == "--conventions" && options.conventions != "unix" && options.conventions != "windows") {
+                error = "--conventions takes unix or windows";
+                return false;
+            }
         } else {
             error = "unknown option " + arg;
             return false;
@@ -113,6 +124,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitError;
     }
+    if (!options.conventions.empty()) plugin->unixConventions = options.conventions == "unix";
     password::setPasswordFile(options.passwordFile);
     plugin->initializeExtension(password::inputBox);
     progress::catchInterrupt();

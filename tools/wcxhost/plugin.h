@@ -24,6 +24,13 @@ public:
     bool initializeExtension(tInputBoxProc inputBox);
 
     const std::string& path() const { return path_; }
+    // Whether the plug-in fills header records with the Linux file manager's
+    // conventions rather than the Windows ones (the platform's by default).
+#if defined(_WIN32)
+    bool unixConventions = false;
+#else
+    bool unixConventions = true;
+#endif
     // The plug-in's folder, with a trailing separator.
     const std::string& folder() const { return folder_; }
 

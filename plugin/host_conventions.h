@@ -1,0 +1,65 @@
+// What the header record's path, attribute and time fields mean differs
+// between hosts: the Windows file manager reads '\'-separated paths, the
+// attribute byte and MS-DOS packed local time; the Linux file manager reads
+// '/'-separated paths, a Unix mode and Unix seconds. The build chooses one
+// (KIV_UNIX_CONVENTIONS, set from the KIV_HOST_CONVENTIONS option; the
+// platform's own when unset). Everything below the exports keeps the
+// archive's own form.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "archive/entry.h"
+#include "archive/names.h"
+
+#if !defined(KIV_UNIX_CONVENTIONS)
+#if defined(_WIN32)
+#define KIV_UNIX_CONVENTIONS 0
+#else
+#define KIV_UNIX_CONVENTIONS 1
+#endif
+#endif
+
+namespace kiv::host {
+
+constexpr bool kUnixConventions = KIV_UNIX_CONVENTIONS != 0;
+
+// Unix mode bits, spelled out so that no system header is needed here.
+constexpr int kModeDirectory = 0040000;
+constexpr int kModeRegular = 0100000;
+constexpr int kModeWriteBits = 0222;
+
+// FileAttr. Links and devices are extracted as small text files, so under
+// Unix conventions everything but a directory is a regular file.
+inline int fileAttr(const Entry& e) {
+    if (!kUnixConventions) return e.attribute;
+    int mode = (e.attribute & kAttrDirectory) ? (kModeDirectory | 0755) : (kModeRegular | 0644);
+    if (e.attribute & kAttrReadOnly) mode &= ~kModeWriteBits;
+    return mode;
+}
+
+// FileTime: the packed local form, or the Unix seconds it came from.
+inline int fileTime(const Entry& e) {
+    return kUnixConventions ? static_cast<int>(e.unixTime) : static_cast<int>(e.time);
+}
+
+// FileName: the entry's path, cut to the field (terminator included) so
+// that the cut never leaves a "." or ".." at its end, with '/' between
+// components under Unix conventions.
+inline void copyName(char* field, size_t fieldSize, const char* path, size_t length) {
+    size_t n = length < fieldSize - 1 ? length : fieldSize - 1;
+#if defined(__GNUC__)
+    // Hide the bound: for short names the library's copy beats the inline
+    // string instruction the compiler would choose.
+    __asm__("" : "+r"(n));
+#endif
+    std::memcpy(field, path, n);
+    field[n] = 0;
+    if (n < length) mendCutPath(field, n);
+    if (!kUnixConventions) return;
+    char* const end = field + n;
+    for (char* p = field; (p = static_cast<char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)))); ++p) *p = '/';
+}
+
+}  // namespace kiv::host
