@@ -8,10 +8,11 @@ else()
   set_target_properties(kiv PROPERTIES SUFFIX ".wcx")
 endif()
 
-# The module entry point and the password dialog belong to the plug-in
-# module only.
+# The module entry point, its thread storage and the password dialog belong
+# to the plug-in module only.
 target_sources(kiv PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/dllmain_win32.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/thread_storage_win32.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc)
 
 # Exactly the seven plain export names: the .def lists them, --kill-at drops
