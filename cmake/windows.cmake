@@ -8,10 +8,11 @@ else()
   set_target_properties(kiv PROPERTIES SUFFIX ".wcx")
 endif()
 
-# The module entry point, the password dialog and the version resource
-# belong to the plug-in module only.
+# The module entry point, its thread storage, the password dialog and the
+# version resource belong to the plug-in module only.
 target_sources(kiv PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/dllmain_win32.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/thread_storage_win32.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/version.rc)
 

@@ -5,8 +5,13 @@
 #endif
 #include <windows.h>
 
+#include "platform/thread_storage_win32.h"
 #include "plugin/load.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
-    return kiv::libraryEntry(module, reason, reserved);
+    const BOOL result = kiv::libraryEntry(module, reason, reserved);
+    if (reason == DLL_THREAD_DETACH) platform::releaseThreadStorage();
+    // At process exit (reserved set) the memory and the index go anyway.
+    if (reason == DLL_PROCESS_DETACH && !reserved) platform::releaseModuleThreadStorage();
+    return result;
 }
