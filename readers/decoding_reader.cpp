@@ -158,6 +158,7 @@ int DecodingReader::read(void* buffer, int length) {
         return decodeInto(static_cast<uint8_t*>(buffer), static_cast<unsigned>(length));
     if (available_ < length) fill();
     const int n = std::min(length, available_);
+    if (n == 0) return 0;  // the output buffer may not exist yet
     std::memcpy(buffer, readPointer_, static_cast<size_t>(n));
     readPointer_ += n;
     available_ -= n;
