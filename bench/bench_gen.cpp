@@ -4,8 +4,13 @@
 //   kivbenchgen text OUT SIZE                  SIZE bytes of text-like data
 //   kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]
 //                                              one entry holding DATA's first SIZE bytes
+//   kivbenchgen tree DIR DIRS FILES            DIRS folders of FILES text files of 1-16 KiB
+//   kivbenchgen packtree OUT.kiv DIR DIRS FILES n|z   those files as an archive
 //   kivbenchgen selfcheck                      the streamed archives equal the writer's
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -125,6 +130,54 @@ kivtest::Bytes readFile(const std::string& path) {
     return kivtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The many-small-files tree: file n of the whole tree is 1-16 KiB long, its
+// bytes the next ones of one text stream.
+std::string treeFile(const std::string& root, unsigned d, unsigned long n) {
+    return root + "/" + dirName(d) + "/" + fileName(n);
+}
+
+size_t treeFileSize(unsigned long n) {
+    uint64_t x = (n + 1) * 6364136223846793005ULL + 1442695040888963407ULL;
+    x ^= x >> 29;
+    return 1024 + static_cast<size_t>(x % (15 * 1024 + 1));
+}
+
+int makeTree(const std::string& root, unsigned dirs, unsigned files) {
+    kivbench::TextSource text;
+    std::vector<uint8_t> buffer(16 * 1024);
+    unsigned long n = 0;
+    if (mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + root);
+    for (unsigned d = 1; d <= dirs; ++d) {
+        const std::string folder = root + "/" + dirName(d);
+        if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) throw std::runtime_error("cannot create " + folder);
+        for (unsigned f = 0; f < files; ++f, ++n) {
+            const size_t size = treeFileSize(n);
+            text.fill(buffer.data(), size);
+            std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(treeFile(root, d, n).c_str(), "wb"), std::fclose);
+            if (!out || std::fwrite(buffer.data(), 1, size, out.get()) != size)
+                throw std::runtime_error("cannot write " + treeFile(root, d, n));
+        }
+    }
+    return 0;
+}
+
+int packTree(const std::string& out, const std::string& root, unsigned dirs, unsigned files, uint8_t code) {
+    kivtest::ArchiveWriter w;
+    w.compression(code);
+    unsigned long n = 0;
+    for (unsigned d = 1; d <= dirs; ++d) {
+        w.dir(dirName(d), kBaseTime + d);
+        for (unsigned f = 0; f < files; ++f, ++n) {
+            const kivtest::Bytes data = readFile(treeFile(root, d, n));
+            if (data.size() != treeFileSize(n)) throw std::runtime_error("tree file differs: " + treeFile(root, d, n));
+            w.file(fileName(n), data, kBaseTime + n % 86400);
+        }
+        w.end();
+    }
+    w.writeTo(out);
+    return 0;
+}
+
 // The streamed archives must be byte for byte what the test archive writer
 // makes, or the benchmark would measure some other format.
 int selfCheck() {
@@ -170,6 +223,8 @@ int usage() {
                  "       kivbenchgen names OUT.txt DIRS FILES\n"
                  "       kivbenchgen text OUT SIZE\n"
                  "       kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]\n"
+                 "       kivbenchgen tree DIR DIRS FILES\n"
+                 "       kivbenchgen packtree OUT.kiv DIR DIRS FILES n|z\n"
                  "       kivbenchgen selfcheck\n");
     return 2;
 }
@@ -189,6 +244,11 @@ int main(int argc, char** argv) {
             return makeText(argv[2], parseCount(argv[3]));
         if (command == "archive")
             return makeArchive(argc, argv);
+        if (command == "tree" && argc == 5)
+            return makeTree(argv[2], parseCount(argv[3]), parseCount(argv[4]));
+        if (command == "packtree" && argc == 7)
+            return packTree(argv[2], argv[3], parseCount(argv[4]), parseCount(argv[5]),
+                            static_cast<uint8_t>(argv[6][0]));
         if (command == "selfcheck" && argc == 2)
             return selfCheck();
     } catch (const std::exception& e) {

@@ -4,34 +4,28 @@
 
 namespace kiv {
 
-namespace {
-// Chunks come 4096 bytes at a time; a larger stream buffer turns them into
-// fewer, larger writes.
-void buffer(std::FILE* f) {
-    if (f) std::setvbuf(f, nullptr, _IOFBF, 256 * 1024);
-}
-}  // namespace
-
 bool OutputFile::open(const std::string& destination) {
     destination_ = destination;
+    temporary_.clear();
     failed_ = false;
-    const platform::PathKind kind = platform::pathKind(destination.c_str());
-    if (kind == platform::PathKind::Other) {
+    removable_ = true;
+    // Nothing there yet: the common case of extracting into an empty folder
+    // costs no temporary file and no rename.
+    bool exists = false;
+    stream_ = platform::createNew(destination.c_str(), exists);
+    if (stream_ || !exists) return stream_ != nullptr;
+    if (platform::pathKind(destination.c_str()) == platform::PathKind::Other) {
         // Not a plain file (a device, a pipe, a folder): write to it as it is.
         removable_ = false;
-        stream_ = std::fopen(destination.c_str(), "wb");
-        buffer(stream_);
+        stream_ = platform::openTruncated(destination.c_str());
         return stream_ != nullptr;
     }
-    removable_ = true;
     stream_ = platform::createTempBeside(destination, temporary_);
-    buffer(stream_);
     if (stream_) return true;
     // No room for a temporary file beside it (a read-only folder holding a
     // writable file): fall back to writing the destination itself.
     temporary_.clear();
-    stream_ = std::fopen(destination.c_str(), "wb");
-    buffer(stream_);
+    stream_ = platform::openTruncated(destination.c_str());
     return stream_ != nullptr;
 }
 
@@ -41,16 +35,17 @@ bool OutputFile::write(const void* data, size_t length) {
     return !failed_;
 }
 
-bool OutputFile::commit() {
+bool OutputFile::commit(int64_t unixTime) {
     if (!stream_) return false;
     if (std::fflush(stream_) != 0) failed_ = true;
+    // Before the close and the rename, so the file appears with its time.
+    if (!failed_ && unixTime != 0 && removable_) platform::setFileTime(stream_, unixTime);
     if (std::fclose(stream_) != 0) failed_ = true;
     stream_ = nullptr;
     if (!failed_ && !temporary_.empty() && !platform::replaceFile(temporary_.c_str(), destination_.c_str()))
         failed_ = true;
     if (failed_) {
-        const std::string& leftover = temporary_.empty() ? destination_ : temporary_;
-        if (removable_) platform::removeFile(leftover.c_str());
+        if (removable_) platform::removeFile(written().c_str());
         temporary_.clear();
         return false;
     }
@@ -62,8 +57,7 @@ void OutputFile::discard() {
     if (stream_) {
         std::fclose(stream_);
         stream_ = nullptr;
-        const std::string& leftover = temporary_.empty() ? destination_ : temporary_;
-        if (removable_) platform::removeFile(leftover.c_str());
+        if (removable_) platform::removeFile(written().c_str());
     }
     temporary_.clear();
 }

@@ -44,12 +44,28 @@ bool seekFile(std::FILE* f, int64_t pos);
 // Length of the file behind the stream (flushes it first), -1 on failure.
 int64_t fileLength(std::FILE* f);
 
+// --- Extracted files -------------------------------------------------------
+// Every function here names a destination the same way (a path in the
+// host's code page), so another form of name needs only these functions
+// again. The streams they open are unbuffered: extraction hands them whole
+// blocks, which a second buffer would only copy.
+
 // How a destination path is currently occupied.
 enum class PathKind { Missing, Regular, Other };
 PathKind pathKind(const char* path);
-// A new, empty file beside `dest` (same folder) opened "wb"; its name goes
-// to tempPath. Null when it cannot be created.
+// A new, empty file at `path`, created only when nothing is there, not even
+// a dangling link; it gets the mode a plain create would give. Null when it
+// cannot be created; `exists` then tells whether something was in the way.
+std::FILE* createNew(const char* path, bool& exists);
+// `path` opened for writing as it is, truncated ("wb"): for destinations
+// that are not plain files, and plain files in folders that take no new file.
+std::FILE* openTruncated(const char* path);
+// A new, empty file beside `dest` (same folder), with the mode of `dest`
+// when it exists; its name goes to tempPath. Null when it cannot be created.
 std::FILE* createTempBeside(const std::string& dest, std::string& tempPath);
+// Sets the modification time (and the access time) of the open file to
+// `unixSeconds` since 1970, UTC. False when the system refuses.
+bool setFileTime(std::FILE* f, int64_t unixSeconds);
 // Moves `from` over `to`, replacing an existing `to`. True on success.
 bool replaceFile(const char* from, const char* to);
 void removeFile(const char* path);

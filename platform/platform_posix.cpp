@@ -135,6 +135,44 @@ PathKind pathKind(const char* path) {
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
 }
 
+namespace {
+std::FILE* unbufferedStream(int fd) {
+    std::FILE* f = fdopen(fd, "wb");
+    if (!f) return nullptr;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+}  // namespace
+
+std::FILE* createNew(const char* path, bool& exists) {
+    exists = false;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        exists = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* f = unbufferedStream(fd);
+    if (!f) {
+        close(fd);
+        unlink(path);
+    }
+    return f;
+}
+
+std::FILE* openTruncated(const char* path) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+
+bool setFileTime(std::FILE* f, int64_t unixSeconds) {
+    timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(unixSeconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return futimens(fileno(f), times) == 0;
+}
+
 std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
     std::string pattern = folderOf(dest) + ".kiv-XXXXXX";
     if (dest.find('/') == std::string::npos) pattern = ".kiv-XXXXXX";
@@ -152,7 +190,7 @@ std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
         mode = 0666 & ~mask;
     }
     fchmod(fd, mode);
-    std::FILE* f = fdopen(fd, "wb");
+    std::FILE* f = unbufferedStream(fd);
     if (!f) {
         close(fd);
         unlink(buffer.c_str());

@@ -136,6 +136,41 @@ PathKind pathKind(const char* path) {
     return PathKind::Regular;
 }
 
+std::FILE* createNew(const char* path, bool& exists) {
+    exists = false;
+    const int fd = _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        exists = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "wb");
+    if (f == nullptr) {
+        _close(fd);
+        std::remove(path);
+        return nullptr;
+    }
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+
+std::FILE* openTruncated(const char* path) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+
+bool setFileTime(std::FILE* f, int64_t unixSeconds) {
+    std::fflush(f);
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    if (h == INVALID_HANDLE_VALUE) return false;
+    // 100-nanosecond intervals since 1601-01-01.
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return SetFileTime(h, nullptr, &ft, &ft) != 0;
+}
+
 std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
     size_t slash = dest.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
@@ -158,6 +193,7 @@ std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
             std::remove(candidate.c_str());
             return nullptr;
         }
+        std::setvbuf(f, nullptr, _IONBF, 0);
         tempPath = candidate;
         return f;
     }

@@ -10,9 +10,9 @@ namespace kiv {
 DecodingReader::DecodingReader(Reader* source, int64_t start)
     : src_(source), sourcePosition_(static_cast<uint64_t>(start)) {
     if (!source) throw ReaderError("Passed NULL reader!");
-    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
+    inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kInputSize)));
     if (!inputBuffer_) throw ReaderError("Out of memory!");
-    outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kBufferSize)));
+    outputBuffer_.reset(static_cast<uint8_t*>(std::malloc(kOutputSize)));
     if (!outputBuffer_) throw ReaderError("Out of memory!");
     readPointer_ = outputBuffer_.get();
 }
@@ -24,14 +24,17 @@ void DecodingReader::fill() {
     uint8_t* const out = outputBuffer_.get();
     if (available_ > 0 && readPointer_ != out) std::memmove(out, readPointer_, static_cast<size_t>(available_));
     readPointer_ = out;
-    uint8_t* const mark = out + available_;
-    const unsigned room = static_cast<unsigned>(kBufferSize - available_);
+    available_ += decodeInto(out + available_, static_cast<unsigned>(kOutputSize - available_));
+}
+
+int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
+    if (ended_) return 0;
     setOutput(mark, room);
     for (;;) {
         bool dry = false;
         if (inputLeft() == 0) {
             const int n = src_->seek(static_cast<int64_t>(sourcePosition_), 0) == 0
-                              ? src_->read(inputBuffer_.get(), kBufferSize)
+                              ? src_->read(inputBuffer_.get(), kInputSize)
                               : 0;
             if (n <= 0) {
                 dry = true;
@@ -49,22 +52,20 @@ void DecodingReader::fill() {
         if (static_cast<uint64_t>(produced) > outputLimit_ - decoded_) {
             // Deliver up to the limit exactly, then nothing more.
             produced = static_cast<int>(outputLimit_ - decoded_);
-            available_ += produced;
             decoded_ = outputLimit_;
             ended_ = exceeded_ = true;
-            return;
+            return produced;
         }
-        available_ += produced;
         decoded_ += static_cast<uint64_t>(produced);
         if (step != Step::Ok) {
             ended_ = true;
-            return;
+            return produced;
         }
-        if (produced > 0) return;
+        if (produced > 0) return produced;
         if (dry || inputLeft() == inputBefore) {
             // Nothing produced and nothing consumed: no later call can help.
             ended_ = true;
-            return;
+            return 0;
         }
         setOutput(mark, room);
     }
@@ -128,6 +129,10 @@ std::string DecodingReader::readString() {
 
 int DecodingReader::read(void* buffer, int length) {
     if (length <= 0) return 0;
+    // A large read with nothing buffered is decoded straight into the
+    // caller's buffer, saving a copy of every byte.
+    if (available_ == 0 && length >= kDirectRead)
+        return decodeInto(static_cast<uint8_t*>(buffer), static_cast<unsigned>(length));
     if (available_ < length) fill();
     const int n = std::min(length, available_);
     std::memcpy(buffer, readPointer_, static_cast<size_t>(n));

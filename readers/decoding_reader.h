@@ -1,6 +1,9 @@
 // Shared machinery of the decompressing readers: compressed bytes are
-// fetched from the source 4096 at a time from sourcePosition on, decoded into
-// a 4096-byte output buffer and delivered from there. Forward only: no
+// fetched from the source kInputSize at a time from sourcePosition on,
+// decoded into a kOutputSize output buffer and delivered from there; a read
+// of at least kDirectRead bytes with nothing buffered is decoded straight
+// into the caller's buffer. Large windows keep the decoder in its fast loop
+// and the calls into it few. Forward only: no
 // backward reads, no tell, no absolute seeks; seek(n, 1) skips n bytes.
 //
 // Once the decoder has reported the end of its stream or an error, or the
@@ -37,8 +40,17 @@ public:
     void limitOutput(uint64_t bytes) { outputLimit_ = bytes; }
     bool exceededLimit() const { return exceeded_; }
 
+#ifndef KIV_DECODER_INPUT
+#define KIV_DECODER_INPUT (64 * 1024)
+#endif
+#ifndef KIV_DECODER_OUTPUT
+#define KIV_DECODER_OUTPUT (64 * 1024)
+#endif
+    static constexpr int kInputSize = KIV_DECODER_INPUT;
+    static constexpr int kOutputSize = KIV_DECODER_OUTPUT;
+    static constexpr int kDirectRead = 4096;
+
 protected:
-    static constexpr int kBufferSize = 4096;
 
     enum class Step { Ok, End, Fail };
 
@@ -57,6 +69,9 @@ protected:
 
 private:
     void fill();
+    // Decodes into out[0, room) until something is produced or the reader
+    // ends for good; the count produced, cut at the output limit.
+    int decodeInto(uint8_t* out, unsigned room);
     bool need(int k);  // true when k bytes are available
 
     Reader* src_;

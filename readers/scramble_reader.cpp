@@ -180,6 +180,18 @@ int ScrambleReader::read(void* buffer, int length) {
             const uint8_t* k = key + index;
             uint8_t* d = p + i;
             size_t j = 0;
+#if defined(__GNUC__)
+            // Sixteen bytewise subtractions per vector step.
+            typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+            for (; j + 32 <= run; j += 32) {
+                Bytes16 a[2], b[2];
+                std::memcpy(a, d + j, 32);
+                std::memcpy(b, k + j, 32);
+                a[0] -= b[0];
+                a[1] -= b[1];
+                std::memcpy(d + j, a, 32);
+            }
+#endif
             // Eight bytewise subtractions per step, without carries between
             // the bytes.
             constexpr uint64_t H = 0x8080808080808080ULL;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#include <sys/stat.h>
 
 #include <chrono>
 #include <climits>
@@ -72,6 +73,17 @@ Bytes textLike(size_t n, uint32_t seed = 1) {
     }
     out.resize(n);
     return out;
+}
+
+// Modification time in seconds since 1970, -1 when there is no file.
+int64_t modTime(const std::string& path) {
+#if defined(_WIN32)
+    struct _stat64 st;
+    return _stat64(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+#else
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+#endif
 }
 
 std::set<std::string> folderContents(const std::string& folder) {
@@ -239,18 +251,22 @@ TEST_P(ExtractByCode, ExtractedBytesEqualTheDataAtChunkBoundaries) {
         {"s4097", noise(4097, 3)},
         {"text", textLike(300 * 1024, 4)},
     };
+    // Extracted files keep the entry's time, whether new or replacing a file.
+    const int64_t time = 1717243200;  // 2024-06-01 12:00:00 UTC
     ArchiveWriter w = writer();
     w.dir("d");
-    for (const auto& f : files) w.file(f.first, f.second);
+    for (size_t i = 0; i < files.size(); ++i) w.file(files[i].first, files[i].second, time + i);
     w.end();
     const std::string archive = save(w);
 
-    for (const auto& f : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto& f = files[i];
         SCOPED_TRACE(f.first);
         progress = ProgressLog();
         const std::string dest = outFile(f.first);
         ASSERT_EQ(0, extractTo(archive, "d\\" + f.first, dest));
         EXPECT_EQ(f.second, readFile(dest));
+        EXPECT_EQ(time + static_cast<int64_t>(i), modTime(dest));
         EXPECT_EQ(static_cast<int>(f.second.size()), progress.total());
         for (const auto& c : progress.calls) {
             EXPECT_EQ(dest, c.first);
@@ -259,6 +275,12 @@ TEST_P(ExtractByCode, ExtractedBytesEqualTheDataAtChunkBoundaries) {
         }
         if (stored())  // a plain view delivers whole chunks
             EXPECT_EQ(static_cast<size_t>((f.second.size() + 4095) / 4096), progress.calls.size());
+        if (f.first == "s4097") {
+            writeText(dest, "older");
+            ASSERT_EQ(0, extractTo(archive, "d\\" + f.first, dest));
+            EXPECT_EQ(f.second, readFile(dest));
+            EXPECT_EQ(time + static_cast<int64_t>(i), modTime(dest)) << "over an existing file";
+        }
     }
     EXPECT_EQ(files.size(), folderContents(out).size()) << "stray files in the destination folder";
 }
@@ -609,7 +631,7 @@ TEST_F(ExtractTest, CompressedEntryInAStoredArchiveGives16AndKeepsAnExistingFile
 
 TEST_F(ExtractTest, EntriesWithoutDataGiveTheirContentText) {
     ArchiveWriter w;
-    w.symlink("l", "../t")
+    w.symlink("l", "../t", 1717243200)
         .device('b', "blk", 8, 1)
         .device('c', "chr", -1, 1)
         .dir("d")
@@ -631,6 +653,7 @@ TEST_F(ExtractTest, EntriesWithoutDataGiveTheirContentText) {
         EXPECT_EQ(e.second, readText(outFile(e.first)));
         EXPECT_EQ(0, testEntry(archive, e.first));
     }
+    EXPECT_EQ(1717243200, modTime(outFile("l")));
     EXPECT_TRUE(progress.calls.empty());
 }
 
