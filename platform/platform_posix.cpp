@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 #include "plugin/load.h"
@@ -19,9 +21,15 @@
 namespace platform {
 
 namespace {
-void* module = nullptr;
+// Module-wide values are read by calls on any of the host's threads.
+std::atomic<void*> module{nullptr};
 std::atomic<unsigned> beeps{0};
-InputBoxFunction inputBox = nullptr;
+std::atomic<InputBoxFunction> inputBox{nullptr};
+// One terminal, one question at a time: two prompts reading it at once
+// would split the typed line between them, and the second would save the
+// first one's echo-off state and restore it. Only terminal prompts wait
+// here; the input box is asked without a lock.
+std::mutex terminalLock;
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -29,8 +37,8 @@ std::string folderOf(const std::string& path) {
 }
 }  // namespace
 
-void setModuleHandle(void* handle) { module = handle; }
-void* moduleHandle() { return module; }
+void setModuleHandle(void* handle) { module.store(handle); }
+void* moduleHandle() { return module.load(); }
 
 std::string modulePath() {
     Dl_info info{};
@@ -174,30 +182,40 @@ bool setFileTime(std::FILE* f, int64_t unixSeconds) {
 }
 
 std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
-    std::string pattern = folderOf(dest) + ".kiv-XXXXXX";
-    if (dest.find('/') == std::string::npos) pattern = ".kiv-XXXXXX";
-    std::string buffer = pattern;
-    const int fd = mkstemp(&buffer[0]);
-    if (fd < 0) return nullptr;
-    // Give the file the mode a plain create (or the file it replaces) would have.
+    const std::string prefix = (dest.find('/') == std::string::npos ? std::string() : folderOf(dest)) + ".kiv-";
+    // The file gets the mode a plain create (or the file it replaces) would
+    // have. Creating it with 0666 lets the kernel apply the umask; reading
+    // the umask would mean setting it, for every thread of the host at once.
     struct stat st;
-    mode_t mode;
-    if (stat(dest.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
+    const bool replacing = stat(dest.c_str(), &st) == 0;
+    static std::atomic<uint64_t> serial{0};
+    const uint64_t seed = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Six letters or digits, different for every call and attempt in
+        // this process and unlikely to match another process's names.
+        uint64_t z = seed ^ (++serial * 0xBF58476D1CE4E5B9ull) ^
+                     static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        z = (z ^ (z >> 31)) * 0x94D049BB133111EBull;
+        z ^= z >> 29;
+        std::string candidate = prefix;
+        static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        for (int i = 0; i < 6; ++i, z /= 62) candidate += kChars[z % 62];
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        if (replacing) fchmod(fd, st.st_mode & 07777);
+        std::FILE* f = unbufferedStream(fd);
+        if (!f) {
+            close(fd);
+            unlink(candidate.c_str());
+            return nullptr;
+        }
+        tempPath = candidate;
+        return f;
     }
-    fchmod(fd, mode);
-    std::FILE* f = unbufferedStream(fd);
-    if (!f) {
-        close(fd);
-        unlink(buffer.c_str());
-        return nullptr;
-    }
-    tempPath = buffer;
-    return f;
+    return nullptr;
 }
 
 bool replaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
@@ -209,7 +227,7 @@ size_t maxPathBytes() { return PATH_MAX; }
 void beep() { ++beeps; }
 unsigned beepCount() { return beeps.load(); }
 
-void setInputBox(InputBoxFunction box) { inputBox = box; }
+void setInputBox(InputBoxFunction box) { inputBox.store(box); }
 
 // Set by the host's start-up call, read by settings lookups on any thread.
 std::mutex configFolderLock;
@@ -266,17 +284,18 @@ int promptOnTerminal(char* buffer) {
 }  // namespace
 
 int promptPassword(char* buffer) {
-    if (inputBox) {
+    if (const InputBoxFunction box = inputBox.load()) {
         char value[80] = {0};
         char caption[] = "Password required!";
         char prompt[] = "Password:";
-        const int ok = inputBox(caption, prompt, 1, value, 79);
+        const int ok = box(caption, prompt, 1, value, 79);
         value[79] = 0;
         if (!ok) return 2;
         std::memcpy(buffer, value, 80);
         std::memset(value, 0, sizeof value);
         return 1;
     }
+    std::lock_guard<std::mutex> lock(terminalLock);
     return promptOnTerminal(buffer);
 }
 

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -26,20 +27,18 @@ static_assert(sizeof(fpos_t) == 8, "stream positions must be 64-bit");
 
 namespace {
 
-HMODULE g_module = nullptr;
-unsigned g_beeps = 0;
-
-// The settings path is rebuilt in these two module-wide buffers every time;
-// the host calls on one thread only.
-char g_moduleName[MAX_PATH];
-char g_fullPath[MAX_PATH];
+// Module-wide values are read by calls on any of the host's threads.
+std::atomic<HMODULE> g_module{nullptr};
+std::atomic<unsigned> g_beeps{0};
 
 // Owner of the password dialog. Kept across searches: a search that finds
 // nothing reuses the window an earlier one found.
-HWND g_owner = nullptr;
+std::atomic<HWND> g_owner{nullptr};
 // Where the dialog puts the password. DialogBoxParamA gets 0 as its initial
-// parameter, so the procedure finds the buffer here.
-char* g_passwordTarget = nullptr;
+// parameter, so the procedure finds the buffer here. The dialog procedure
+// runs on the thread that shows the dialog, and dialogs for archives opened
+// on different threads may be shown at once: one target per thread.
+thread_local char* g_passwordTarget = nullptr;
 
 const int kPasswordBytes = 80;
 const int kPasswordEdit = 1000;
@@ -47,28 +46,32 @@ const WORD kPasswordDialog = 101;
 
 }  // namespace
 
-void setModuleHandle(void* handle) { g_module = static_cast<HMODULE>(handle); }
+void setModuleHandle(void* handle) { g_module.store(static_cast<HMODULE>(handle)); }
 
-void* moduleHandle() { return g_module; }
+void* moduleHandle() { return g_module.load(); }
 
 std::string modulePath() {
     char name[MAX_PATH];
-    DWORD n = GetModuleFileNameA(g_module, name, MAX_PATH);
+    DWORD n = GetModuleFileNameA(g_module.load(), name, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return std::string();  // failed or cut short
     return std::string(name, n);
 }
 
 std::string besideModule(const char* name) {
-    DWORD n = GetModuleFileNameA(g_module, g_moduleName, MAX_PATH);
+    // The two path buffers belong to the call: several threads may form the
+    // settings path at once.
+    char moduleName[MAX_PATH];
+    char fullPath[MAX_PATH];
+    DWORD n = GetModuleFileNameA(g_module.load(), moduleName, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return std::string();
     char* filePart = nullptr;
-    DWORD full = GetFullPathNameA(g_moduleName, MAX_PATH, g_fullPath, &filePart);
+    DWORD full = GetFullPathNameA(moduleName, MAX_PATH, fullPath, &filePart);
     if (full == 0 || full >= MAX_PATH || filePart == nullptr) return std::string();
     // lstrcpyA does not check room; the file name must fit in what is left.
-    if (static_cast<size_t>(filePart - g_fullPath) + std::strlen(name) >= MAX_PATH)
+    if (static_cast<size_t>(filePart - fullPath) + std::strlen(name) >= MAX_PATH)
         return std::string();
     lstrcpyA(filePart, name);
-    return std::string(g_fullPath);
+    return std::string(fullPath);
 }
 
 std::string utf8ToHost(std::string utf8) {
@@ -89,6 +92,8 @@ std::string utf8ToHost(std::string utf8) {
     return std::string(ansi.data(), strnlen(ansi.data(), ansi.size()));
 }
 
+// The runtime keeps localtime's result in a structure of the calling
+// thread, so calls from several threads do not share it.
 bool localTime(int32_t seconds, std::tm& out) {
     if (seconds < 0) return false;
     __time32_t t = seconds;
@@ -174,7 +179,7 @@ bool setFileTime(std::FILE* f, int64_t unixSeconds) {
 std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
     size_t slash = dest.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     char name[64];
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::snprintf(name, sizeof name, "~kiv%lx-%u.tmp",
@@ -213,7 +218,7 @@ void beep() {
     ++g_beeps;
 }
 
-unsigned beepCount() { return g_beeps; }
+unsigned beepCount() { return g_beeps.load(); }
 
 namespace {
 
@@ -225,7 +230,7 @@ BOOL CALLBACK findOwner(HWND hwnd, LPARAM processId) {
     char title[256];
     GetWindowTextA(hwnd, title, sizeof title);
     if (std::strstr(title, "Total Commander") != nullptr) {
-        g_owner = hwnd;
+        g_owner.store(hwnd);
         return FALSE;
     }
     return TRUE;
@@ -264,12 +269,12 @@ INT_PTR CALLBACK passwordDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
 int promptPassword(char* buffer) {
     EnumWindows(findOwner, static_cast<LPARAM>(GetCurrentProcessId()));
     g_passwordTarget = buffer;
-    INT_PTR result = DialogBoxParamA(g_module, MAKEINTRESOURCEA(kPasswordDialog), g_owner,
+    INT_PTR result = DialogBoxParamA(g_module.load(), MAKEINTRESOURCEA(kPasswordDialog), g_owner.load(),
                                      passwordDialogProc, 0);
     g_passwordTarget = nullptr;
     return static_cast<int>(result);
 }
 
-void clearOwnerWindow() { g_owner = nullptr; }
+void clearOwnerWindow() { g_owner.store(nullptr); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -67,6 +68,10 @@ void readSettings(ArchiveContext& context) {
 void writeDefaultSettings() {
     const std::string path = settingsPath();
     if (path.empty()) return;
+    // Closes on other threads would otherwise both find the file missing and
+    // both write it. The check is a single open, so the lock is brief.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> lock(writing);
     if (std::FILE* existing = std::fopen(path.c_str(), "r")) {
         std::fclose(existing);
         return;

@@ -1,6 +1,8 @@
 #include "plugin/slots.h"
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "archive/opening.h"
@@ -11,29 +13,42 @@
 namespace kiv {
 
 namespace {
+// Guards the table: the choice of a slot, and every slot's busy flag, path
+// and context while it is not busy. A busy slot belongs to the one thread
+// that opened it, so opening, parsing, the password prompt and extraction
+// all run outside the lock. Constant-initialised with a trivial destructor,
+// so it is usable from the load and unload handler whatever the order of
+// static construction and destruction.
+std::mutex tableLock;
+
 // Created on first use and released by the unload handler, never by the
 // runtime's static destructors, whose order relative to that handler is
-// not fixed.
-ArchiveSlot*& tablePointer() {
-    static ArchiveSlot* slots = nullptr;  // constant-initialised: exists before any handler runs
+// not fixed. Written only under tableLock; read without it by handle checks.
+std::atomic<ArchiveSlot*> tablePointer{nullptr};
+
+// The table, created if missing. Call with tableLock held.
+ArchiveSlot* lockedTable() {
+    ArchiveSlot* slots = tablePointer.load(std::memory_order_relaxed);
+    if (!slots) {
+        slots = new ArchiveSlot[kSlotCount];
+        tablePointer.store(slots, std::memory_order_release);
+    }
     return slots;
 }
 
-ArchiveSlot* table() {
-    ArchiveSlot*& slots = tablePointer();
-    if (!slots) slots = new ArchiveSlot[kSlotCount];
-    return slots;
-}
-
-void empty(ArchiveSlot& slot) {
+// Empties a slot under tableLock; the context is handed back so that it is
+// destroyed after the lock is released.
+std::unique_ptr<ArchiveContext> empty(ArchiveSlot& slot) {
     slot.busy = 0;
-    slot.context.reset();
     slot.archivePath.clear();
+    return std::move(slot.context);
 }
 }  // namespace
 
 ArchiveSlot* slotFromHandle(void* handle) {
-    ArchiveSlot* slots = table();
+    // No table yet means no handle was ever given out.
+    ArchiveSlot* slots = tablePointer.load(std::memory_order_acquire);
+    if (!slots) return nullptr;
     for (int i = 0; i < kSlotCount; ++i)
         if (handle == &slots[i]) return &slots[i];
     return nullptr;
@@ -41,52 +56,78 @@ ArchiveSlot* slotFromHandle(void* handle) {
 
 ArchiveSlot* openSlot(const char* path, int& result) {
     if (!path) path = "";
-    ArchiveSlot* slots = table();
     ArchiveSlot* chosen = nullptr;
-    for (int i = 0; i < kSlotCount && !chosen; ++i)
-        if (!slots[i].busy && !slots[i].archivePath.empty() && slots[i].archivePath == path) chosen = &slots[i];
-    for (int i = 0; i < kSlotCount && !chosen; ++i) {
-        if (!slots[i].busy) {
-            chosen = &slots[i];
-            empty(*chosen);
+    std::unique_ptr<ArchiveContext> replaced;
+    {
+        std::lock_guard<std::mutex> lock(tableLock);
+        ArchiveSlot* slots = lockedTable();
+        for (int i = 0; i < kSlotCount && !chosen; ++i)
+            if (!slots[i].busy && !slots[i].archivePath.empty() && slots[i].archivePath == path) chosen = &slots[i];
+        for (int i = 0; i < kSlotCount && !chosen; ++i) {
+            if (!slots[i].busy) {
+                chosen = &slots[i];
+                replaced = empty(*chosen);
+            }
         }
-    }
-    if (!chosen) {
-        result = E_NO_MEMORY;
-        return nullptr;
-    }
-    chosen->busy = 1;
-    if (!chosen->context) {
-        chosen->context.reset(new (std::nothrow) ArchiveContext);
-        if (!chosen->context) {
-            chosen->busy = 0;
+        if (!chosen) {
             result = E_NO_MEMORY;
             return nullptr;
         }
+        chosen->busy = 1;
     }
-    if (chosen->archivePath.empty()) readSettings(*chosen->context);
-    result = openArchive(*chosen->context, path);
-    if (result == 0) {
-        chosen->archivePath = path;
-        return chosen;
+    // From here the slot is this thread's until it is freed again.
+    replaced.reset();
+    std::unique_ptr<ArchiveContext> failed;
+    try {
+        if (!chosen->context) {
+            chosen->context.reset(new (std::nothrow) ArchiveContext);
+            if (!chosen->context) {
+                std::lock_guard<std::mutex> lock(tableLock);
+                chosen->busy = 0;
+                result = E_NO_MEMORY;
+                return nullptr;
+            }
+        }
+        if (chosen->archivePath.empty()) readSettings(*chosen->context);
+        result = openArchive(*chosen->context, path);
+        std::lock_guard<std::mutex> lock(tableLock);
+        if (result == 0) {
+            chosen->archivePath = path;
+            return chosen;
+        }
+        failed = empty(*chosen);
+    } catch (...) {
+        // Never leave the slot taken by an open that did not return it.
+        {
+            std::lock_guard<std::mutex> lock(tableLock);
+            failed = empty(*chosen);
+        }
+        throw;
     }
-    empty(*chosen);
     return nullptr;
 }
 
-void closeSlot(ArchiveSlot& slot) {
+void closeSlot(ArchiveSlot& slot) noexcept {
     if (slot.context) {
         slot.context->releaseReaders();
         slot.context->listingCursor = slot.context->entries.head();
     }
-    slot.busy = 0;
-    writeDefaultSettings();
+    {
+        std::lock_guard<std::mutex> lock(tableLock);
+        slot.busy = 0;
+    }
+    try {
+        writeDefaultSettings();
+    } catch (...) {
+        // The file is written another time; the close itself succeeded.
+    }
 }
 
 void resetSlots(bool destroyContexts) {
-    ArchiveSlot* slots = table();
+    std::lock_guard<std::mutex> lock(tableLock);
+    ArchiveSlot* slots = lockedTable();
     for (int i = 0; i < kSlotCount; ++i) {
-        if (destroyContexts) empty(slots[i]);
+        if (destroyContexts) empty(slots[i]).reset();
         else slots[i].busy = 0;
     }
 }
@@ -100,8 +141,7 @@ int libraryEntry(void* module, unsigned long reason, void* /*reserved*/) {
             break;
         case kProcessDetach:
             resetSlots(true);
-            delete[] tablePointer();
-            tablePointer() = nullptr;
+            delete[] tablePointer.exchange(nullptr);
             platform::clearOwnerWindow();
             platform::setModuleHandle(module);
             break;

@@ -21,9 +21,14 @@ constexpr int kSlotCount = 2;
 // return (the interface reserves -1, for instance).
 ArchiveSlot* slotFromHandle(void* handle);
 
-// The handle for ArcName, or null with the code in result.
+// Calls for different handles may come from different threads at once;
+// calls for one handle never overlap. The table is locked only while a slot
+// is chosen and while its state changes, never while an archive is read.
+
+// The handle for ArcName, or null with the code in result (11 when both
+// slots are busy).
 ArchiveSlot* openSlot(const char* path, int& result);
-void closeSlot(ArchiveSlot& slot);
+void closeSlot(ArchiveSlot& slot) noexcept;
 // Empties every slot (load and unload).
 void resetSlots(bool destroyContexts);
 

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds, and runs every test: the Linux unit and
 # end-to-end suites, the same suites under AddressSanitizer and
-# UndefinedBehaviorSanitizer with a minute of every fuzz target, then the
+# UndefinedBehaviorSanitizer with a minute of every fuzz target, the calls
+# from several threads under ThreadSanitizer, then the
 # Windows builds (32-bit inspected, 64-bit run under Wine, password dialog
 # driven under Xvfb).
 set -euo pipefail
@@ -12,6 +13,9 @@ KIV_BUILD_DIR="$build" "$root/scripts/build.sh"
 (cd "$build" && ctest --output-on-failure -j2)
 if [[ "${KIV_SKIP_SANITIZERS:-0}" != 1 ]]; then
   "$root/scripts/test-sanitizers.sh"
+fi
+if [[ "${KIV_SKIP_TSAN:-0}" != 1 ]]; then
+  "$root/scripts/test-tsan.sh"
 fi
 if [[ "${KIV_SKIP_WINDOWS:-0}" != 1 ]]; then
   "$root/scripts/build-windows.sh"
