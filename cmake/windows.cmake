@@ -14,7 +14,7 @@ target_sources(kiv PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/dllmain_win32.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc)
 
-# Exactly the seven plain export names: the .def lists them, --kill-at drops
+# Exactly the plain export names: the .def lists them, --kill-at drops
 # the @n of 32-bit __stdcall names, and the stdcall fixup binds the plain
 # names to the decorated symbols without a warning.
 set(KIV_DEF_FILE ${CMAKE_CURRENT_SOURCE_DIR}/plugin/kiv.def)
