@@ -1,7 +1,7 @@
 #!/bin/bash
 # Tests the Windows plug-ins built by scripts/build-windows.sh:
 #   1. build-win32/kiv.wcx is inspected (this kernel runs no 32-bit code):
-#      PE32 for i386, the seven plain exports, system DLL imports only, and
+#      PE32 for i386, the thirteen plain exports, system DLL imports only, and
 #      the password dialog resource; kiv.wcx64 gets the same inspection.
 #   2. ctest in build-win64 runs the Windows test programs under Wine, on an
 #      Xvfb display: the end-to-end tests answer the plug-in's password
