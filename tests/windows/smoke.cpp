@@ -494,12 +494,14 @@ int main(int argc, char** argv) {
         // A wide open finds its kept context again by its wide path, beside
         // a narrow one kept in the other slot.
         void* wideHandle = openArchiveW(p, arc, result);
-        if (wideHandle) p.close(wideHandle);
         void* narrowHandle = openArchive(p, narrowArc, result);
-        if (narrowHandle) p.close(narrowHandle);
         CHECK(wideHandle != nullptr && narrowHandle != nullptr && wideHandle != narrowHandle);
+        if (wideHandle) p.close(wideHandle);
+        if (narrowHandle) p.close(narrowHandle);
+        CHECK(openArchive(p, narrowArc, result) == narrowHandle);
         CHECK(openArchiveW(p, arc, result) == wideHandle);
         if (wideHandle) p.close(wideHandle);
+        if (narrowHandle) p.close(narrowHandle);
     }
 
     FreeLibrary(p.module);
