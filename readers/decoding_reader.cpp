@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "readers/archive_integer.h"
 
@@ -34,8 +35,11 @@ int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
         bool dry = false;
         if (inputLeft() == 0) {
             const int n = src_->seek(static_cast<int64_t>(sourcePosition_), 0) == 0
-                              ? src_->read(inputBuffer_.get(), kInputSize)
+                              ? src_->read(inputBuffer_.get(), inputStep_)
                               : 0;
+            // Small first, so a small entry costs a small read; then up to
+            // the whole window for long streams.
+            inputStep_ = std::min(2 * inputStep_, kInputSize);
             if (n <= 0) {
                 dry = true;
                 setInput(inputBuffer_.get(), 0);

@@ -77,6 +77,7 @@ private:
     Reader* src_;
     uint64_t sourcePosition_;
     int available_ = 0;
+    int inputStep_ = 4096;  // the next read from the source; grows to kInputSize
     struct Free {
         void operator()(uint8_t* p) const { std::free(p); }
     };
