@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds the Windows plug-ins from Linux: build-win32/kiv.wcx (PE32, i386)
-# and build-win64/kiv.wcx64 (PE32+, x86-64) with its test programs.
+# and build-win64/kiv.wcx64 (PE32+, x86-64), each with its test programs.
 #   scripts/build-windows.sh [-jN]
 # On a fresh machine it installs the cross toolchains first. Static libbz2 is
 # built from Debian's bzip2 source package and GoogleTest from Debian's
@@ -17,14 +17,14 @@ for arg in "$@"; do
 done
 
 need=(i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres
-      /usr/lib/wine/wine64 Xvfb xdotool dpkg-source cmake)
+      /usr/lib/wine/wine64 /usr/lib/wine/wine Xvfb xdotool dpkg-source cmake)
 for tool in "${need[@]}"; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     bash "$root/scripts/install-windows-deps.sh"
     break
   fi
 done
-[[ -f /usr/x86_64-w64-mingw32/lib/libz.a && -f /usr/src/googletest/CMakeLists.txt ]] \
+[[ -f /usr/x86_64-w64-mingw32/lib/libz.a && -f /usr/i686-w64-mingw32/lib/libz.a && -f /usr/src/googletest/CMakeLists.txt ]] \
   || bash "$root/scripts/install-windows-deps.sh"
 
 deps="$root/build-win/deps"
@@ -89,10 +89,10 @@ p32="$root/build-win/i686-w64-mingw32/prefix"
 p64="$root/build-win/x86_64-w64-mingw32/prefix"
 build_bz2 i686-w64-mingw32 "$p32"
 build_bz2 x86_64-w64-mingw32 "$p64"
+build_gtest "$root/cmake/toolchain-mingw-i686.cmake" "$p32"
 build_gtest "$root/cmake/toolchain-mingw-x86_64.cmake" "$p64"
 
-# The 32-bit plug-in cannot run on this kernel; it is built and inspected.
-build_plugin "$root/cmake/toolchain-mingw-i686.cmake" "$p32" "$root/build-win32" OFF
+build_plugin "$root/cmake/toolchain-mingw-i686.cmake" "$p32" "$root/build-win32" ON
 build_plugin "$root/cmake/toolchain-mingw-x86_64.cmake" "$p64" "$root/build-win64" ON
 
 ls -l "$root/build-win32/kiv.wcx" "$root/build-win64/kiv.wcx64"

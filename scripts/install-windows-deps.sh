@@ -1,19 +1,29 @@
 #!/bin/bash
 # Installs what the Windows cross build and its Wine tests need: the mingw-w64
-# cross compilers, static zlib for them, Wine, a virtual X server with a
-# keyboard driver for the dialog tests, and the source-package tools that
-# fetch libbz2's source. Also adds the deb-src entries for that fetch.
+# cross compilers, static zlib for them, 64-bit and 32-bit Wine, a virtual X
+# server with a keyboard driver for the dialog tests, and the source-package
+# tools that fetch libbz2's source; binutils for the 32-bit probe program.
+# Also adds the i386 architecture (for 32-bit Wine) and the deb-src entries
+# for that fetch.
 # Safe to run again: it only installs what is missing. Needs root.
 set -euo pipefail
+
+# 32-bit Wine is an i386 package; without the architecture apt cannot see it.
+updated=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt-get update
+  updated=1
+fi
 
 packages=(
   cmake make
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   googletest
-  wine64
+  wine64 wine32:i386
   xvfb xdotool x11-utils
-  dpkg-dev file zip python3
+  dpkg-dev file zip python3 binutils
 )
 
 missing=()
@@ -23,9 +33,8 @@ for p in "${packages[@]}"; do
   fi
 done
 
-updated=0
 if ((${#missing[@]})); then
-  apt-get update
+  ((updated)) || apt-get update
   updated=1
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi

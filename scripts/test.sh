@@ -2,9 +2,9 @@
 # Installs what is missing, builds, and runs every test: the Linux unit and
 # end-to-end suites, the same suites under AddressSanitizer and
 # UndefinedBehaviorSanitizer with a minute of every fuzz target, the calls
-# from several threads under ThreadSanitizer, then the
-# Windows builds (32-bit inspected, 64-bit run under Wine, password dialog
-# driven under Xvfb).
+# from several threads under ThreadSanitizer, then the Windows builds
+# (kiv.wcx and kiv.wcx64 inspected and run under 32-bit and 64-bit Wine,
+# password dialog driven under Xvfb).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KIV_BUILD_DIR:-$root/build}"

@@ -4,6 +4,10 @@
 // "Promptly" is 10 s of processor time even under the sanitizers.
 #include <ctime>
 #include <unordered_map>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 #include "tests/e2e/plugin_fixture.h"
 
@@ -12,9 +16,20 @@ using namespace kivtest;
 namespace {
 
 // Processor seconds of this process: what the plug-in's work costs, however
-// busy the machine is with other things. (The Windows runtime's clock counts
-// wall time, which is what it can offer.)
-double processSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+// busy the machine is with other things. The Windows runtime's clock counts
+// wall time, so there the process's own user and kernel times are asked for.
+double processSeconds() {
+#if defined(_WIN32)
+    FILETIME created, ended, kernel, user;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
+        auto ticks = [](const FILETIME& t) {
+            return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        };
+        return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;   // 100 ns units
+    }
+#endif
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 const Bytes kRoot = {'d', 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0x80, 0, 0, 0, 0};
 

@@ -1,4 +1,4 @@
-// Loads kiv.wcx64 the way the file manager does (LoadLibraryA and the plain
+// Loads kiv.wcx64 or kiv.wcx the way the file manager does (LoadLibraryA and the plain
 // export names) and drives it through a few archives written here byte by
 // byte. Run under Wine with TZ=UTC:
 //   kiv_win_smoke.exe BUILT_PLUGIN SCRATCH_DIR
@@ -245,8 +245,9 @@ int main(int argc, char** argv) {
     // The plug-in gets a folder of its own, so kiv.ini is looked for there.
     const std::string pluginDir = scratch + "plugin\\";
     CreateDirectoryA(pluginDir.c_str(), nullptr);
-    const std::string pluginPath = pluginDir + "kiv.wcx64";
-    GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
+    char* builtName = nullptr;
+    GetFullPathNameA(argv[1], MAX_PATH, full, &builtName);
+    const std::string pluginPath = pluginDir + (builtName ? builtName : "kiv.wcx64");
     if (!CopyFileA(full, pluginPath.c_str(), FALSE)) {
         std::printf("FAILED: cannot copy %s to %s\n", full, pluginPath.c_str());
         return 101;

@@ -1,16 +1,23 @@
 #!/bin/bash
-# Runs a 64-bit Windows program under Wine with a Wine prefix of our own.
-#   wine-run.sh [--prefix DIR] program.exe [args...]
+# Runs a Windows program under Wine with a Wine prefix of our own.
+#   wine-run.sh [--arch win64|win32] [--prefix DIR] program.exe [args...]
+# win64 (the default) runs 64-bit programs with Wine's 64-bit loader; win32
+# runs 32-bit programs with the 32-bit loader in a 32-bit prefix, which must
+# be a different folder: Wine cannot change a prefix's architecture later.
 # The prefix is DIR, else $WINEPREFIX, else wineprefix/ beside the build's
 # CMakeCache.txt found upward from the current folder. It is created on first
-# use (about ten seconds), under a lock so parallel tests wait for it.
+# use (about half a minute), under a lock so parallel tests wait for it.
 set -euo pipefail
 
 prefix="${WINEPREFIX:-}"
-if [[ "${1:-}" == "--prefix" ]]; then
-  prefix="$2"
-  shift 2
-fi
+arch=win64
+while (($#)); do
+  case "$1" in
+    --prefix) prefix="$2"; shift 2 ;;
+    --arch) arch="$2"; shift 2 ;;
+    *) break ;;
+  esac
+done
 if [[ -z "$prefix" ]]; then
   dir="$PWD"
   while [[ "$dir" != "/" && ! -f "$dir/CMakeCache.txt" ]]; do dir="$(dirname "$dir")"; done
@@ -19,11 +26,15 @@ if [[ -z "$prefix" ]]; then
 fi
 
 export WINEPREFIX="$prefix"
-export WINEARCH=win64
+export WINEARCH="$arch"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No .NET or browser engine: their installers would ask over the network.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-wine=/usr/lib/wine/wine64
+case "$arch" in
+  win64) wine=/usr/lib/wine/wine64 ;;
+  win32) wine=/usr/lib/wine/wine ;;
+  *) echo "wine-run.sh: --arch is win64 or win32, not $arch" >&2; exit 2 ;;
+esac
 
 # The end-to-end tests answer the plug-in's password dialog themselves. Their
 # windows are kept away from a window manager: with none running (Xvfb), Wine
