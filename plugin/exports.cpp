@@ -91,7 +91,12 @@ extern "C" {
 
 KIV_EXPORT void* WCX_CALL OpenArchive(tOpenArchiveData* ArchiveData) {
     if (!ArchiveData) return nullptr;
-    return openWith(platform::Path(ArchiveData->ArcName), ArchiveData->OpenResult);
+    try {
+        return openWith(platform::Path(ArchiveData->ArcName), ArchiveData->OpenResult);
+    } catch (...) {  // no memory for the path's copy
+        ArchiveData->OpenResult = E_NO_MEMORY;
+        return nullptr;
+    }
 }
 
 KIV_EXPORT int WCX_CALL ReadHeader(void* hArcData, tHeaderData* HeaderData) {

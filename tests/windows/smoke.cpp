@@ -472,10 +472,20 @@ int main(int argc, char** argv) {
                 // A second extraction replaces the file through a temporary one.
                 if (i == 1) CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
             }
+            // A destination past MAX_PATH, and one past 1023 characters.
+            const std::wstring deep = out + std::wstring(200, L'd') + L"\\" + std::wstring(200, L'e') + L"\\";
+            CreateDirectoryW((L"\\\\?\\" + out + std::wstring(200, L'd')).c_str(), nullptr);
+            CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
+            std::wstring deepDir = deep, deepName = wideNames[2];
+            CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &deepDir[0], &deepName[0]), 0);
+            std::string deepText;
+            CHECK(readFileW(L"\\\\?\\" + deep + wideNames[2], deepText) && deepText == "two");
+            std::wstring tooLong = deep + std::wstring(1024 - deep.size(), L'n');
+            CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, nullptr, &tooLong[0]), 16);
             CHECK_EQ_INT(p.processFileW(h, PK_TEST, nullptr, nullptr), 0);
             CHECK(g_wideProgressName == wideNames[2]);  // in test mode the entry's path
             CHECK_EQ_INT(g_progressCalls, 0);
-            CHECK(g_wideProgressCalls >= 5);
+            CHECK(g_wideProgressCalls >= 6);
             CHECK_EQ_INT(p.close(h), 0);
             std::string text;
             CHECK(readFileW(out + wideNames[0], text) && text == "abc");
