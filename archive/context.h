@@ -56,6 +56,9 @@ struct ArchiveContext {
     Entry* listingCursor = nullptr;
     HardLinkLabels hardLinkLabels;
     tProcessDataProc progressCallback = defaultProgress;
+    // The wide callback, when the host set one; extraction then calls it
+    // instead of progressCallback.
+    tProcessDataProcW progressCallbackW = nullptr;
     uint8_t flatArchive = 0;
     uint8_t hideEmptyDirs = 0;
     uint8_t hideStoredFiles = 0;

@@ -17,9 +17,18 @@ enum : uint8_t {
     kAttrRoot = 0x72       // the root placeholder at the head of the list
 };
 
+// How an entry's path is spelled. UTF-8 paths with characters beyond ASCII
+// keep the archive's own bytes, so that the wide functions can report them
+// without loss; the ANSI functions convert them when they report them.
+enum : uint8_t {
+    kPathHost = 0,  // bytes of the host's code page (or plain ASCII): reported as they are
+    kPathUtf8 = 1   // UTF-8 from the archive, not yet converted for an ANSI host
+};
+
 struct Entry {
     uint32_t time = 0;        // MS-DOS packed date and time
     uint8_t attribute = 0;
+    uint8_t pathForm = kPathHost;  // in the byte the alignment leaves free
     uint16_t checksum = 0;
     uint16_t pathLength = 0;     // paths and content texts are capped near 4 KiB,
     uint16_t contentLength = 0;  // which keeps a record within 64 bytes

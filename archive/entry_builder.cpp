@@ -21,19 +21,30 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     context_.listingCursor = e;
     e->attribute = kAttrSpecial;
     std::string name = catalogue.readString();
-    if (utf8Names_) name = platform::utf8ToHost(std::move(name));
+    // UTF-8 names keep their own bytes; the ANSI functions convert the
+    // whole path when they report it (entry_path.h).
+    bool utf8 = false;
+    if (utf8Names_) {
+        platform::cutAtHostTerminator(name);
+        utf8 = !isAscii(name);
+    }
     name = safeName(std::move(name));
     // A path at the cap is cut, and the cut must not leave a fresh "." or "..".
     const size_t room = kMaxPathBytes > prefix_.size() ? kMaxPathBytes - prefix_.size() : 0;
     if (name.size() > room) {
-        name.resize(room);
-        mendCutPath(name.data(), room);
+        size_t cut = room;
+        // Not inside a character: its first bytes alone would read as invalid.
+        if (utf8)
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+        mendCutPath(name.data(), cut);
     }
     // The prefix is kept in path_, so only the name is copied per entry.
     path_.resize(prefix_.size());
     path_ += name;
     e->path = context_.entries.store(path_.data(), path_.size());
     e->pathLength = static_cast<uint16_t>(path_.size());
+    e->pathForm = utf8 || prefixUtf8_ ? kPathUtf8 : kPathHost;
     return e;
 }
 
@@ -117,6 +128,7 @@ size_t EntryBuilder::enterDirectory(const Entry& directory) {
         prefix_.assign(directory.path, directory.pathLength);
         if (prefix_.size() < kMaxPathBytes) prefix_ += '\\';
         path_ = prefix_;
+        prefixUtf8_ = directory.pathForm == kPathUtf8;
     }
     return saved;
 }
@@ -124,6 +136,7 @@ size_t EntryBuilder::enterDirectory(const Entry& directory) {
 void EntryBuilder::leaveDirectory(size_t saved) {
     prefix_.resize(saved);
     path_ = prefix_;
+    prefixUtf8_ = utf8Names_ && !isAscii(prefix_);
 }
 
 void EntryBuilder::setContent(Entry& e, const std::string& text) {

@@ -47,6 +47,7 @@ private:
     std::string prefix_;  // the current directory's path and separator
     std::string path_;    // starts with prefix_; the entry's name is appended
     bool utf8Names_;
+    bool prefixUtf8_ = false;  // prefix_ holds UTF-8 beyond ASCII
     DosTimeConverter times_;
 };
 

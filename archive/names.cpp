@@ -1,18 +1,23 @@
 #include "archive/names.h"
 
+#include <cstdint>
+
 namespace kiv {
 
 namespace {
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-bool unsafeComponentChars(const char* c, size_t n) {
+template <typename Char>
+bool isSeparator(Char c) { return c == '\\' || c == '/'; }
+template <typename Char>
+bool unsafeComponentChars(const Char* c, size_t n) {
     return n == 0 || (n == 1 && c[0] == '.') || (n == 2 && c[0] == '.' && c[1] == '.');
 }
-bool unsafeComponent(const std::string& s, size_t begin, size_t end) {
+template <typename Text>
+bool unsafeComponent(const Text& s, size_t begin, size_t end) {
     return unsafeComponentChars(s.data() + begin, end - begin);
 }
-}  // namespace
 
-std::string safeName(std::string name) {
+template <typename Text>
+Text makeSafe(Text name) {
     // Fast path: most names have no separator and are not dots.
     bool clean = true;
     size_t begin = 0;
@@ -26,7 +31,7 @@ std::string safeName(std::string name) {
         }
     }
     if (clean) return name;
-    std::string out;
+    Text out;
     out.reserve(name.size() + 2);
     begin = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
@@ -40,11 +45,70 @@ std::string safeName(std::string name) {
     return out;
 }
 
-void mendCutPath(char* path, size_t length) {
+template <typename Char>
+void mendCut(Char* path, size_t length) {
     size_t begin = length;
     while (begin > 0 && !isSeparator(path[begin - 1])) --begin;
     if (begin < length && unsafeComponentChars(path + begin, length - begin))
         for (size_t i = begin; i < length; ++i) path[i] = '_';
+}
+}  // namespace
+
+std::string safeName(std::string name) { return makeSafe(std::move(name)); }
+std::u16string safeName(std::u16string name) { return makeSafe(std::move(name)); }
+void mendCutPath(char* path, size_t length) { mendCut(path, length); }
+void mendCutPath(char16_t* path, size_t length) { mendCut(path, length); }
+
+bool isAscii(const std::string& text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+std::u16string utf8ToUtf16(const char* text, size_t n) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::u16string out;
+    out.reserve(n);
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            out += static_cast<char16_t>(c);
+            ++i;
+            continue;
+        }
+        size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        uint32_t value = 0;
+        if (c >= 0xC2 && c <= 0xDF) len = 2, value = c & 0x1F;
+        else if (c == 0xE0) len = 3, lo = 0xA0, value = c & 0x0F;
+        else if (c >= 0xE1 && c <= 0xEC) len = 3, value = c & 0x0F;
+        else if (c == 0xED) len = 3, hi = 0x9F, value = c & 0x0F;
+        else if (c >= 0xEE && c <= 0xEF) len = 3, value = c & 0x0F;
+        else if (c == 0xF0) len = 4, lo = 0x90, value = c & 0x07;
+        else if (c >= 0xF1 && c <= 0xF3) len = 4, value = c & 0x07;
+        else if (c == 0xF4) len = 4, hi = 0x8F, value = c & 0x07;
+        bool valid = len != 0 && i + len <= n;
+        for (size_t k = 1; valid && k < len; ++k) {
+            const unsigned char b = s[i + k];
+            valid = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+            value = (value << 6) | (b & 0x3F);
+        }
+        if (!valid) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (value >= 0x10000) {
+            value -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (value >> 10));
+            out += static_cast<char16_t>(0xDC00 + (value & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(value);
+        }
+        i += len;
+    }
+    return out;
 }
 
 }  // namespace kiv

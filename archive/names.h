@@ -12,8 +12,20 @@ constexpr size_t kMaxPathBytes = 4096;
 // host outside the folder it extracts into. Other names pass unchanged.
 std::string safeName(std::string name);
 
+// The same for a UTF-16 path.
+std::u16string safeName(std::u16string name);
+
+// True when every byte is below 0x80.
+bool isAscii(const std::string& text);
+
+// UTF-8 to UTF-16 without loss for valid text; every byte of an invalid
+// sequence (stray continuation bytes, overlong forms, surrogates, values
+// past U+10FFFF, truncated sequences) becomes U+FFFD.
+std::u16string utf8ToUtf16(const char* text, size_t length);
+
 // A safe path cut to its first `length` bytes can end in a "." or ".." the
 // whole path did not have; such a last component's dots become '_'.
 void mendCutPath(char* path, size_t length);
+void mendCutPath(char16_t* path, size_t length);
 
 }  // namespace kiv

@@ -9,7 +9,7 @@
 
 namespace kiv {
 
-int openArchive(ArchiveContext& context, const char* path) {
+int openArchive(ArchiveContext& context, const platform::Path& path) {
     std::unique_ptr<Reader> file;
     try {
         file = std::make_unique<FileReader>(path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/context.h"
+#include "platform/platform.h"
 
 namespace kiv {
 
@@ -9,6 +10,6 @@ namespace kiv {
 // keeps the parsed one and only rebuilds the readers. Returns a host code:
 // 0, 14 (not an archive of this kind, or a failed password check), 15
 // (cannot open or stat), or the header and catalogue reader's code.
-int openArchive(ArchiveContext& context, const char* path);
+int openArchive(ArchiveContext& context, const platform::Path& path);
 
 }  // namespace kiv

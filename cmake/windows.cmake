@@ -16,7 +16,7 @@ target_sources(kiv PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/kiv.rc
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/version.rc)
 
-# Exactly the seven plain export names: the .def lists them, --kill-at drops
+# Exactly the plain export names: the .def lists them, --kill-at drops
 # the @n of 32-bit __stdcall names, and the stdcall fixup binds the plain
 # names to the decorated symbols without a warning.
 set(KIV_DEF_FILE ${CMAKE_CURRENT_SOURCE_DIR}/plugin/kiv.def)

@@ -4,7 +4,9 @@
 #include <new>
 #include <vector>
 
+#include "archive/entry_path.h"
 #include "archive/header_reader.h"
+#include "archive/names.h"
 #include "extract/output_file.h"
 #include "platform/platform.h"
 
@@ -64,17 +66,72 @@ void foldChecksum(uint8_t c[2], unsigned parity, const uint8_t* data, size_t n) 
     c[(parity + 1) & 1] ^= odd;
 }
 
+namespace {
+// The name the host's callbacks are given: the destination, or in test
+// mode the entry's path, in the form of the callback that is set.
+struct ProgressName {
+    std::vector<char> narrow;
+    std::u16string wide;
+
+    ProgressName(const ArchiveContext& context, const Entry& entry, const platform::Path* destination) {
+        if (context.progressCallbackW) {
+            if (!destination) wide = widePath(entry);
+            else if (destination->isWide()) wide = destination->units();
+            else wide = hostToUtf16(destination->narrow());
+            wide.push_back(0);
+            return;
+        }
+        std::string shown;
+        if (destination) shown = destination->isWide() ? hostText(destination->units()) : destination->narrow();
+        else if (entry.pathForm == kPathUtf8) shown = ansiPath(entry);
+        else shown.assign(entry.path, entry.pathLength);
+        narrow.assign(shown.begin(), shown.end());
+        narrow.push_back(0);
+    }
+
+    static std::u16string hostToUtf16(const std::string& text) {
+#if defined(_WIN32)
+        return platform::ansiToUtf16(text);
+#else
+        return utf8ToUtf16(text.data(), text.size());
+#endif
+    }
+
+    static std::string hostText(const std::u16string& text) {
+#if defined(_WIN32)
+        return platform::utf16ToAnsi(text);
+#else
+        (void)text;  // wide destinations come only from the Win32 exports
+        return std::string();
+#endif
+    }
+
+    int report(const ArchiveContext& context, int n) {
+        if (context.progressCallbackW) return context.progressCallbackW(reinterpret_cast<WCHAR*>(&wide[0]), n);
+        return context.progressCallback(narrow.data(), n);
+    }
+};
+}  // namespace
+
 int extractCurrentEntry(ArchiveContext& context, const char* destPath, const char* destName) {
+    if (!destName) return extractCurrentEntry(context, nullptr);
+    return extractCurrentEntry(context, platform::Path(destPath ? std::string(destPath) + destName : std::string(destName)));
+}
+
+int extractCurrentEntry(ArchiveContext& context, const platform::Path& destination) {
+    return extractCurrentEntry(context, &destination);
+}
+
+int extractCurrentEntry(ArchiveContext& context, const platform::Path* destination) {
     const Entry* entry = context.listingCursor;
     if (!entry) return E_BAD_DATA;
 
     OutputFile output;
-    std::string destination;
-    if (destName) {
-        destination = destPath ? std::string(destPath) + destName : std::string(destName);
+    if (destination) {
         // Too long for the platform: refused rather than cut.
-        if (destination.size() + 1 > platform::maxPathBytes()) return E_ECREATE;
-        if (!output.open(destination)) return E_ECREATE;
+        const size_t limit = destination->isWide() ? platform::kMaxWidePath : platform::maxPathBytes();
+        if (destination->length() + 1 > limit) return E_ECREATE;
+        if (!output.open(*destination)) return E_ECREATE;
         if (entry->dataOffset == 0) {
             output.write(entry->content, entry->contentLength);
             return output.commit(entry->unixTime) ? 0 : E_EWRITE;
@@ -98,11 +155,7 @@ int extractCurrentEntry(ArchiveContext& context, const char* destPath, const cha
         return E_ECREATE;
     }
 
-    // The callback takes a mutable name; in test mode it is the entry's path.
-    std::vector<char> progressName;
-    const std::string& shown = destName ? destination : std::string(entry->path, entry->pathLength);
-    progressName.assign(shown.begin(), shown.end());
-    progressName.push_back(0);
+    ProgressName progressName(context, *entry, destination);
 
     // One block for the whole entry, no larger than the entry: small files
     // cost a small buffer. Without memory for it, chunk-sized steps on the
@@ -138,7 +191,7 @@ int extractCurrentEntry(ArchiveContext& context, const char* destPath, const cha
         for (size_t at = 0; at < filled; at += kChunk) {
             const int n = static_cast<int>(filled - at < kChunk ? filled - at : kChunk);
             remaining -= static_cast<uint64_t>(n);
-            if (context.progressCallback(progressName.data(), n) == 0) return E_EABORTED;
+            if (progressName.report(context, n) == 0) return E_EABORTED;
         }
         if (ended) return E_BAD_DATA;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/context.h"
+#include "platform/platform.h"
 
 namespace kiv {
 
@@ -10,6 +11,10 @@ namespace kiv {
 // early), 13 (checksum mismatch), 16 (cannot create the file or build the
 // entry reader), 19 (a write failed) or 21 (the host aborted).
 int extractCurrentEntry(ArchiveContext& context, const char* destPath, const char* destName);
+// The same with the destination already joined, narrow or wide (null to
+// test). A wide destination may have up to 1023 characters.
+int extractCurrentEntry(ArchiveContext& context, const platform::Path* destination);
+int extractCurrentEntry(ArchiveContext& context, const platform::Path& destination);
 
 // The entry checksum folded over a chunk: even positions into c[0], odd
 // into c[1], `parity` being the position of the chunk's first byte mod 2.

@@ -4,28 +4,28 @@
 
 namespace kiv {
 
-bool OutputFile::open(const std::string& destination) {
+bool OutputFile::open(const platform::Path& destination) {
     destination_ = destination;
-    temporary_.clear();
+    temporary_ = platform::Path();
     failed_ = false;
     removable_ = true;
     // Nothing there yet: the common case of extracting into an empty folder
     // costs no temporary file and no rename.
     bool exists = false;
-    stream_ = platform::createNew(destination.c_str(), exists);
+    stream_ = platform::createNew(destination, exists);
     if (stream_ || !exists) return stream_ != nullptr;
-    if (platform::pathKind(destination.c_str()) == platform::PathKind::Other) {
+    if (platform::pathKind(destination) == platform::PathKind::Other) {
         // Not a plain file (a device, a pipe, a folder): write to it as it is.
         removable_ = false;
-        stream_ = platform::openTruncated(destination.c_str());
+        stream_ = platform::openTruncated(destination);
         return stream_ != nullptr;
     }
     stream_ = platform::createTempBeside(destination, temporary_);
     if (stream_) return true;
     // No room for a temporary file beside it (a read-only folder holding a
     // writable file): fall back to writing the destination itself.
-    temporary_.clear();
-    stream_ = platform::openTruncated(destination.c_str());
+    temporary_ = platform::Path();
+    stream_ = platform::openTruncated(destination);
     return stream_ != nullptr;
 }
 
@@ -42,14 +42,14 @@ bool OutputFile::commit(int64_t unixTime) {
     if (!failed_ && unixTime != 0 && removable_) platform::setFileTime(stream_, unixTime);
     if (std::fclose(stream_) != 0) failed_ = true;
     stream_ = nullptr;
-    if (!failed_ && !temporary_.empty() && !platform::replaceFile(temporary_.c_str(), destination_.c_str()))
+    if (!failed_ && !temporary_.empty() && !platform::replaceFile(temporary_, destination_))
         failed_ = true;
     if (failed_) {
-        if (removable_) platform::removeFile(written().c_str());
-        temporary_.clear();
+        if (removable_) platform::removeFile(written());
+        temporary_ = platform::Path();
         return false;
     }
-    temporary_.clear();
+    temporary_ = platform::Path();
     return true;
 }
 
@@ -57,9 +57,9 @@ void OutputFile::discard() {
     if (stream_) {
         std::fclose(stream_);
         stream_ = nullptr;
-        if (removable_) platform::removeFile(written().c_str());
+        if (removable_) platform::removeFile(written());
     }
-    temporary_.clear();
+    temporary_ = platform::Path();
 }
 
 }  // namespace kiv

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace kiv {
 
 class OutputFile {
@@ -19,8 +21,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // False when the destination cannot be created.
-    bool open(const std::string& destination);
+    // False when the destination cannot be created. The destination is
+    // named narrowly or widely; every file call uses that form.
+    bool open(const platform::Path& destination);
     bool isOpen() const { return stream_ != nullptr; }
     // False once any write has failed or been short. Unbuffered: each call
     // is one write to the system, so callers hand over whole blocks.
@@ -36,11 +39,11 @@ public:
 private:
     // What remains of this extraction on failure: the temporary file, or the
     // destination when it was written in place.
-    const std::string& written() const { return temporary_.empty() ? destination_ : temporary_; }
+    const platform::Path& written() const { return temporary_.empty() ? destination_ : temporary_; }
 
     std::FILE* stream_ = nullptr;
-    std::string destination_;
-    std::string temporary_;  // empty when writing straight to the destination
+    platform::Path destination_;
+    platform::Path temporary_;  // empty when writing straight to the destination
     bool removable_ = true;  // a device or pipe given as destination is never removed
     bool failed_ = false;
 };

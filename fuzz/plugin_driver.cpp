@@ -8,12 +8,14 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "plugin/wcxapi.h"
 
 extern "C" {
 void* OpenArchive(tOpenArchiveData*);
 int ReadHeader(void*, tHeaderData*);
+int ReadHeaderEx(void*, tHeaderDataEx*);
 int ProcessFile(void*, int, char*, char*);
 int CloseArchive(void*);
 void SetProcessDataProc(void*, tProcessDataProc);
@@ -101,17 +103,37 @@ void* openArchive(const std::string& path) {
     return handle;
 }
 
-// Reads every header; on each of the first entries applies `each`.
+// What a walk saw of each entry. The packed sizes may differ: the 64-bit
+// rule falls back to the size only when the whole stored size is 0.
+struct Seen {
+    uint32_t packSize, unpSize;
+};
+
+// Reads every header, through ReadHeaderEx when `ex` is set; on each of the
+// first entries applies `each`. Returns the sizes seen.
 template <typename Each>
-void walk(void* handle, Each each) {
+std::vector<Seen> walk(void* handle, bool ex, Each each) {
+    static tHeaderDataEx exHeader;
     tHeaderData header;
+    std::vector<Seen> seen;
     for (int index = 0;; ++index) {
-        std::memset(&header, 0x5A, sizeof header);
-        const int r = timed("ReadHeader", [&] { return ReadHeader(handle, &header); });
-        if (r == E_END_ARCHIVE) return;
+        int r;
+        if (ex) {
+            std::memset(&exHeader, 0x5A, sizeof exHeader);
+            r = timed("ReadHeaderEx", [&] { return ReadHeaderEx(handle, &exHeader); });
+            if (r == 0 && std::memchr(exHeader.FileName, 0, sizeof exHeader.FileName) == nullptr)
+                breach("unterminated Ex name", index);
+            if (r == 0) seen.push_back({exHeader.PackSize, exHeader.UnpSize});
+        } else {
+            std::memset(&header, 0x5A, sizeof header);
+            r = timed("ReadHeader", [&] { return ReadHeader(handle, &header); });
+            if (r == 0 && std::memchr(header.FileName, 0, sizeof header.FileName) == nullptr)
+                breach("unterminated name", index);
+            if (r == 0) seen.push_back({uint32_t(header.PackSize), uint32_t(header.UnpSize)});
+        }
+        if (r == E_END_ARCHIVE) return seen;
         if (r != 0) breach("ReadHeader result", r);
-        if (std::memchr(header.FileName, 0, sizeof header.FileName) == nullptr) breach("unterminated name", index);
-        if (index < kEntriesPerPass) each(header);
+        if (index < kEntriesPerPass) each();
     }
 }
 
@@ -138,11 +160,13 @@ void runThroughExports(const uint8_t* data, size_t size, const char* password) {
     }
 
     // Pass 1 lists, pass 2 tests, pass 3 (a reopen of the unchanged archive)
-    // extracts over an existing file, and pass 4 lists again.
+    // extracts over an existing file, and pass 4 lists again through
+    // ReadHeaderEx, which must walk the same entries with the same low halves.
+    std::vector<Seen> first;
     for (int pass = 0; pass < 4; ++pass) {
         void* handle = openArchive(archive);
         if (!handle) break;
-        walk(handle, [&](const tHeaderData&) {
+        const std::vector<Seen> seen = walk(handle, pass == 3, [&]() {
             if (pass == 1) {
                 const int r = timed("ProcessFile test", [&] { return ProcessFile(handle, PK_TEST, nullptr, nullptr); });
                 if (!interfaceCode(r)) breach("test result", r);
@@ -162,6 +186,12 @@ void runThroughExports(const uint8_t* data, size_t size, const char* password) {
         });
         const int r = CloseArchive(handle);
         if (r != 0) breach("close result", r);
+        if (pass == 0) first = seen;
+        if (pass == 3) {
+            if (seen.size() != first.size()) breach("Ex walk length", static_cast<int>(seen.size()));
+            for (size_t i = 0; i < seen.size(); ++i)
+                if (seen[i].unpSize != first[i].unpSize) breach("Ex sizes differ", static_cast<int>(i));
+        }
     }
     std::error_code ignored;
     fs::remove(archive, ignored);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +58,8 @@ std::string besideModule(const char* name) {
 // Valid UTF-8 passes unchanged; every byte of an invalid sequence (stray
 // continuation bytes, overlong forms, surrogates, values past U+10FFFF,
 // truncated sequences) becomes '?'.
+void cutAtHostTerminator(std::string&) {}
+
 std::string utf8ToHost(std::string in) {
     // Most names are valid: check first, and copy only when something must change.
     {
@@ -105,16 +108,18 @@ bool localTime(int32_t seconds, std::tm& out) {
     return localtime_r(&t, &out) != nullptr;
 }
 
-bool fileModTime(const char* path, int64_t& mtime) {
+// POSIX hosts name files narrowly only (their code page is UTF-8), so
+// every path here is used in its narrow form.
+bool fileModTime(const Path& path, int64_t& mtime) {
     struct stat st;
-    if (!path || stat(path, &st) != 0) return false;
+    if (stat(path.narrow().c_str(), &st) != 0) return false;
     mtime = static_cast<int64_t>(st.st_mtime);
     return true;
 }
 
-std::FILE* openRead(const char* path) {
+std::FILE* openRead(const Path& path) {
     // Not blocking, so that a pipe without a writer cannot hold the open.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.narrow().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -136,9 +141,9 @@ int64_t fileLength(std::FILE* f) {
     return static_cast<int64_t>(st.st_size);
 }
 
-PathKind pathKind(const char* path) {
+PathKind pathKind(const Path& path) {
     struct stat st;
-    if (stat(path, &st) != 0) return PathKind::Missing;
+    if (stat(path.narrow().c_str(), &st) != 0) return PathKind::Missing;
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
 }
 
@@ -151,9 +156,9 @@ std::FILE* unbufferedStream(int fd) {
 }
 }  // namespace
 
-std::FILE* createNew(const char* path, bool& exists) {
+std::FILE* createNew(const Path& path, bool& exists) {
     exists = false;
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(path.narrow().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         exists = errno == EEXIST;
         return nullptr;
@@ -161,13 +166,13 @@ std::FILE* createNew(const char* path, bool& exists) {
     std::FILE* f = unbufferedStream(fd);
     if (!f) {
         close(fd);
-        unlink(path);
+        unlink(path.narrow().c_str());
     }
     return f;
 }
 
-std::FILE* openTruncated(const char* path) {
-    std::FILE* f = std::fopen(path, "wb");
+std::FILE* openTruncated(const Path& path) {
+    std::FILE* f = std::fopen(path.narrow().c_str(), "wb");
     if (f) std::setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }
@@ -217,9 +222,16 @@ std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
     return nullptr;
 }
 
-bool replaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+std::FILE* createTempBeside(const Path& dest, Path& tempPath) {
+    std::string temp;
+    std::FILE* f = createTempBeside(dest.narrow(), temp);
+    if (f) tempPath = Path(temp);
+    return f;
+}
 
-void removeFile(const char* path) { std::remove(path); }
+bool replaceFile(const Path& from, const Path& to) { return std::rename(from.narrow().c_str(), to.narrow().c_str()) == 0; }
+
+void removeFile(const Path& path) { std::remove(path.narrow().c_str()); }
 
 size_t maxPathBytes() { return PATH_MAX; }
 

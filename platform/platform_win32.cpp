@@ -94,6 +94,32 @@ std::string utf8ToHost(std::string utf8) {
 
 // The runtime keeps localtime's result in a structure of the calling
 // thread, so calls from several threads do not share it.
+void cutAtHostTerminator(std::string& utf8) {
+    const size_t nul = utf8.find('\0');
+    if (nul != std::string::npos) utf8.resize(nul);
+}
+
+std::u16string ansiToUtf16(const std::string& ansi) {
+    const int len = static_cast<int>(ansi.size());
+    if (len == 0) return std::u16string();
+    const int wideLen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, nullptr, 0);
+    if (wideLen <= 0) return std::u16string();
+    std::wstring wide(static_cast<size_t>(wideLen), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, &wide[0], wideLen);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::string utf16ToAnsi(const std::u16string& text) {
+    const std::wstring wide(text.begin(), text.end());
+    const int len = static_cast<int>(wide.size());
+    if (len == 0) return std::string();
+    const int ansiLen = WideCharToMultiByte(CP_ACP, 0, wide.data(), len, nullptr, 0, nullptr, nullptr);
+    if (ansiLen <= 0) return std::string();
+    std::string ansi(static_cast<size_t>(ansiLen), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), len, &ansi[0], ansiLen, nullptr, nullptr);
+    return ansi;
+}
+
 bool localTime(int32_t seconds, std::tm& out) {
     if (seconds < 0) return false;
     __time32_t t = seconds;
@@ -103,15 +129,49 @@ bool localTime(int32_t seconds, std::tm& out) {
     return true;
 }
 
-bool fileModTime(const char* path, int64_t& mtime) {
+namespace {
+
+// A wide path as the system's wide calls take it. Past MAX_PATH they need
+// the extended form, which turns off the system's own parsing of the text,
+// so it is given only to absolute paths, with '/' spelled '\\'.
+std::wstring systemWide(const Path& path) {
+    std::wstring w(path.units().begin(), path.units().end());
+    if (w.size() + 12 < MAX_PATH) return w;
+    for (wchar_t& c : w)
+        if (c == L'/') c = L'\\';
+    if (w.size() > 2 && w[1] == L':' && w[2] == L'\\') return L"\\\\?\\" + w;
+    if (w.size() > 2 && w[0] == L'\\' && w[1] == L'\\' && w[2] != L'?' && w[2] != L'.')
+        return L"\\\\?\\UNC\\" + w.substr(2);
+    return w;
+}
+
+int openFile(const Path& path, int flags) {
+    if (path.isWide()) return _wopen(systemWide(path).c_str(), flags, _S_IREAD | _S_IWRITE);
+    return _open(path.narrow().c_str(), flags, _S_IREAD | _S_IWRITE);
+}
+
+std::FILE* openStream(const Path& path, bool write) {
+    if (path.isWide()) return _wfopen(systemWide(path).c_str(), write ? L"wb" : L"rb");
+    return std::fopen(path.narrow().c_str(), write ? "wb" : "rb");
+}
+
+void removePath(const Path& path) {
+    if (path.isWide()) _wremove(systemWide(path).c_str());
+    else std::remove(path.narrow().c_str());
+}
+
+}  // namespace
+
+bool fileModTime(const Path& path, int64_t& mtime) {
     struct _stat64 st;
-    if (_stat64(path, &st) != 0) return false;
+    const int rc = path.isWide() ? _wstat64(systemWide(path).c_str(), &st) : _stat64(path.narrow().c_str(), &st);
+    if (rc != 0) return false;
     mtime = static_cast<int64_t>(st.st_mtime);
     return true;
 }
 
-std::FILE* openRead(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
+std::FILE* openRead(const Path& path) {
+    std::FILE* f = openStream(path, false);
     if (f && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
         std::fclose(f);
         return nullptr;
@@ -130,8 +190,8 @@ int64_t fileLength(std::FILE* f) {
     return len < 0 ? -1 : static_cast<int64_t>(len);
 }
 
-PathKind pathKind(const char* path) {
-    DWORD attr = GetFileAttributesA(path);
+PathKind pathKind(const Path& path) {
+    DWORD attr = path.isWide() ? GetFileAttributesW(systemWide(path).c_str()) : GetFileAttributesA(path.narrow().c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) {
         DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return PathKind::Missing;
@@ -141,9 +201,9 @@ PathKind pathKind(const char* path) {
     return PathKind::Regular;
 }
 
-std::FILE* createNew(const char* path, bool& exists) {
+std::FILE* createNew(const Path& path, bool& exists) {
     exists = false;
-    const int fd = _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = openFile(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY);
     if (fd < 0) {
         exists = errno == EEXIST;
         return nullptr;
@@ -151,15 +211,15 @@ std::FILE* createNew(const char* path, bool& exists) {
     std::FILE* f = _fdopen(fd, "wb");
     if (f == nullptr) {
         _close(fd);
-        std::remove(path);
+        removePath(path);
         return nullptr;
     }
     std::setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }
 
-std::FILE* openTruncated(const char* path) {
-    std::FILE* f = std::fopen(path, "wb");
+std::FILE* openTruncated(const Path& path) {
+    std::FILE* f = openStream(path, true);
     if (f) std::setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }
@@ -176,18 +236,17 @@ bool setFileTime(std::FILE* f, int64_t unixSeconds) {
     return SetFileTime(h, nullptr, &ft, &ft) != 0;
 }
 
-std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
-    size_t slash = dest.find_last_of("\\/");
-    std::string folder = slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
+std::FILE* createTempBeside(const Path& dest, Path& tempPath) {
+    const Path folder = dest.folder();
     static std::atomic<unsigned> counter{0};
     char name[64];
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::snprintf(name, sizeof name, "~kiv%lx-%u.tmp",
                       static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
-        std::string candidate = folder + name;
+        Path candidate = folder;
+        candidate.appendAscii(name);
         // Exclusive create, so a file that appeared meanwhile is never taken over.
-        int fd = _open(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                       _S_IREAD | _S_IWRITE);
+        int fd = openFile(candidate, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return nullptr;
@@ -195,7 +254,7 @@ std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
         std::FILE* f = _fdopen(fd, "wb");
         if (f == nullptr) {
             _close(fd);
-            std::remove(candidate.c_str());
+            removePath(candidate);
             return nullptr;
         }
         std::setvbuf(f, nullptr, _IONBF, 0);
@@ -205,11 +264,21 @@ std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
     return nullptr;
 }
 
-bool replaceFile(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+std::FILE* createTempBeside(const std::string& dest, std::string& tempPath) {
+    Path temp;
+    std::FILE* f = createTempBeside(Path(dest), temp);
+    if (f) tempPath = temp.narrow();
+    return f;
 }
 
-void removeFile(const char* path) { std::remove(path); }
+bool replaceFile(const Path& from, const Path& to) {
+    if (from.isWide() != to.isWide()) return false;
+    if (from.isWide())
+        return MoveFileExW(systemWide(from).c_str(), systemWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExA(from.narrow().c_str(), to.narrow().c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void removeFile(const Path& path) { removePath(path); }
 
 size_t maxPathBytes() { return MAX_PATH; }
 

@@ -2,7 +2,11 @@
 // crosses this boundary: every failure reaches the host as a result code.
 #include <new>
 
+#include <string>
+
+#include "archive/entry_path.h"
 #include "extract/extract.h"
+#include "platform/platform.h"
 #include "plugin/host_conventions.h"
 #include "plugin/slots.h"
 #include "plugin/wcxapi.h"
@@ -22,44 +26,98 @@ kiv::ArchiveContext* openContext(void* handle) {
     return slot && slot->busy ? slot->context.get() : nullptr;
 }
 
+void* openWith(const platform::Path& path, int& openResult) {
+    int result = E_UNKNOWN_FORMAT;
+    ArchiveSlot* slot = nullptr;
+    try {
+        slot = kiv::openSlot(path, result);
+    } catch (const std::bad_alloc&) {
+        result = E_NO_MEMORY;
+    } catch (...) {
+        result = E_UNKNOWN_FORMAT;
+    }
+    openResult = slot ? 0 : result;
+    return slot;
+}
+
+// The walk every header function shares: the entry after the listing
+// cursor that is not hidden, made the cursor; null at the end, where the
+// cursor goes back to the head.
+const kiv::Entry* nextListed(void* handle) {
+    kiv::ArchiveContext* context = openContext(handle);
+    if (!context || !context->listingCursor) return nullptr;
+    const kiv::Entry* entry = context->listingCursor;
+    do {
+        entry = entry->next;
+        if (!entry) {
+            context->listingCursor = context->entries.head();
+            return nullptr;
+        }
+        context->listingCursor = const_cast<kiv::Entry*>(entry);
+    } while (entry->attribute == kiv::kAttrHidden);
+    return entry;
+}
+
+// FileName in the ANSI code page, converted here when the entry keeps UTF-8.
+void copyAnsiName(char* field, size_t fieldSize, const kiv::Entry& entry) {
+    if (entry.pathForm != kiv::kPathUtf8) {
+        kiv::host::copyName(field, fieldSize, entry.path, entry.pathLength);
+        return;
+    }
+    try {
+        const std::string path = kiv::ansiPath(entry);
+        kiv::host::copyName(field, fieldSize, path.data(), path.size());
+    } catch (...) {
+        // No memory for the conversion: the stored bytes, rather than nothing.
+        kiv::host::copyName(field, fieldSize, entry.path, entry.pathLength);
+    }
+}
+
+// The fields both Ex records share: whole sizes, time and attribute.
+template <typename Record>
+void fillWide(Record& record, const kiv::Entry& entry) {
+    const uint64_t packed = entry.storedSize != 0 ? entry.storedSize : entry.size;
+    record.PackSize = static_cast<unsigned>(packed);
+    record.PackSizeHigh = static_cast<unsigned>(packed >> 32);
+    record.UnpSize = static_cast<unsigned>(entry.size);
+    record.UnpSizeHigh = static_cast<unsigned>(entry.size >> 32);
+    record.FileTime = kiv::host::fileTime(entry);
+    record.FileAttr = kiv::host::fileAttr(entry);
+}
+
 }  // namespace
 
 extern "C" {
 
 KIV_EXPORT void* WCX_CALL OpenArchive(tOpenArchiveData* ArchiveData) {
     if (!ArchiveData) return nullptr;
-    int result = E_UNKNOWN_FORMAT;
-    ArchiveSlot* slot = nullptr;
     try {
-        slot = kiv::openSlot(ArchiveData->ArcName, result);
-    } catch (const std::bad_alloc&) {
-        result = E_NO_MEMORY;
-    } catch (...) {
-        result = E_UNKNOWN_FORMAT;
+        return openWith(platform::Path(ArchiveData->ArcName), ArchiveData->OpenResult);
+    } catch (...) {  // no memory for the path's copy
+        ArchiveData->OpenResult = E_NO_MEMORY;
+        return nullptr;
     }
-    ArchiveData->OpenResult = slot ? 0 : result;
-    return slot;
 }
 
 KIV_EXPORT int WCX_CALL ReadHeader(void* hArcData, tHeaderData* HeaderData) {
-    kiv::ArchiveContext* context = openContext(hArcData);
-    if (!context || !context->listingCursor || !HeaderData) return E_END_ARCHIVE;
-    const kiv::Entry* entry = context->listingCursor;
-    do {
-        entry = entry->next;
-        if (!entry) {
-            context->listingCursor = context->entries.head();
-            return E_END_ARCHIVE;
-        }
-        context->listingCursor = const_cast<kiv::Entry*>(entry);
-    } while (entry->attribute == kiv::kAttrHidden);
-
+    if (!HeaderData) return E_END_ARCHIVE;
+    const kiv::Entry* entry = nextListed(hArcData);
+    if (!entry) return E_END_ARCHIVE;
     const uint32_t stored = static_cast<uint32_t>(entry->storedSize);
     HeaderData->PackSize = static_cast<int>(stored != 0 ? stored : static_cast<uint32_t>(entry->size));
     HeaderData->UnpSize = static_cast<int>(static_cast<uint32_t>(entry->size));
     HeaderData->FileTime = kiv::host::fileTime(*entry);
     HeaderData->FileAttr = kiv::host::fileAttr(*entry);
-    kiv::host::copyName(HeaderData->FileName, sizeof HeaderData->FileName, entry->path, entry->pathLength);
+    copyAnsiName(HeaderData->FileName, sizeof HeaderData->FileName, *entry);
+    return 0;
+}
+
+KIV_EXPORT int WCX_CALL ReadHeaderEx(void* hArcData, tHeaderDataEx* HeaderData) {
+    if (!HeaderData) return E_END_ARCHIVE;
+    const kiv::Entry* entry = nextListed(hArcData);
+    if (!entry) return E_END_ARCHIVE;
+    fillWide(*HeaderData, *entry);
+    copyAnsiName(HeaderData->FileName, sizeof HeaderData->FileName, *entry);
     return 0;
 }
 
@@ -99,6 +157,68 @@ KIV_EXPORT void WCX_CALL SetProcessDataProc(void* hArcData, tProcessDataProc pPr
 KIV_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_MULTIPLE | PK_CAPS_SEARCHTEXT; }
 
 }  // extern "C"
+
+#if defined(_WIN32)
+// The wide family: the same slots, walk and extraction, with UTF-16 texts.
+namespace {
+std::u16string wideText(const WCHAR* text) {
+    std::u16string out;
+    if (text)
+        for (; *text; ++text) out += static_cast<char16_t>(*text);
+    return out;
+}
+}  // namespace
+
+extern "C" {
+
+KIV_EXPORT void* WCX_CALL OpenArchiveW(tOpenArchiveDataW* ArchiveData) {
+    if (!ArchiveData) return nullptr;
+    try {
+        return openWith(platform::Path::wide(wideText(ArchiveData->ArcName)), ArchiveData->OpenResult);
+    } catch (...) {
+        ArchiveData->OpenResult = E_NO_MEMORY;
+        return nullptr;
+    }
+}
+
+KIV_EXPORT int WCX_CALL ReadHeaderExW(void* hArcData, tHeaderDataExW* HeaderData) {
+    if (!HeaderData) return E_END_ARCHIVE;
+    const kiv::Entry* entry = nextListed(hArcData);
+    if (!entry) return E_END_ARCHIVE;
+    fillWide(*HeaderData, *entry);
+    try {
+        kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR), kiv::widePath(*entry));
+    } catch (...) {
+        return E_NO_MEMORY;
+    }
+    return 0;
+}
+
+KIV_EXPORT int WCX_CALL ProcessFileW(void* hArcData, int Operation, WCHAR* DestPath, WCHAR* DestName) {
+    if (Operation != PK_TEST && Operation != PK_EXTRACT) return 0;
+    kiv::ArchiveContext* context = openContext(hArcData);
+    if (!context) return E_BAD_ARCHIVE;
+    try {
+        if (Operation == PK_TEST || !DestName) return kiv::extractCurrentEntry(*context, nullptr);
+        // Joined as the narrow function joins them: no separator added.
+        return kiv::extractCurrentEntry(*context, platform::Path::wide(wideText(DestPath) + wideText(DestName)));
+    } catch (const std::bad_alloc&) {
+        return E_NO_MEMORY;
+    } catch (...) {
+        return E_BAD_DATA;
+    }
+}
+
+KIV_EXPORT void WCX_CALL SetChangeVolProcW(void*, tChangeVolProcW) {}
+
+KIV_EXPORT void WCX_CALL SetProcessDataProcW(void* hArcData, tProcessDataProcW pProcessDataProc) {
+    ArchiveSlot* slot = kiv::slotFromHandle(hArcData);
+    if (!slot || !slot->context) return;
+    slot->context->progressCallbackW = pProcessDataProc;
+}
+
+}  // extern "C"
+#endif
 
 #if !defined(_WIN32)
 #include <cstring>

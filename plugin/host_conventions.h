@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "archive/entry.h"
 #include "archive/names.h"
@@ -60,6 +61,21 @@ inline void copyName(char* field, size_t fieldSize, const char* path, size_t len
     if (!kUnixConventions) return;
     char* const end = field + n;
     for (char* p = field; (p = static_cast<char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)))); ++p) *p = '/';
+}
+
+// The wide FileName: the same cut and mend, counted in UTF-16 units, and
+// never between the two halves of a surrogate pair.
+template <typename WideChar>
+inline void copyWideName(WideChar* field, size_t fieldSize, const std::u16string& path) {
+    size_t n = path.size() < fieldSize - 1 ? path.size() : fieldSize - 1;
+    if (n < path.size() && n > 0 && path[n - 1] >= 0xD800 && path[n - 1] <= 0xDBFF) --n;
+    std::u16string cut(path, 0, n);
+    if (n < path.size()) mendCutPath(&cut[0], n);
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = cut[i];
+        field[i] = static_cast<WideChar>(kUnixConventions && c == u'\\' ? u'/' : c);
+    }
+    field[n] = 0;
 }
 
 }  // namespace kiv::host

@@ -40,7 +40,7 @@ ArchiveSlot* lockedTable() {
 // destroyed after the lock is released.
 std::unique_ptr<ArchiveContext> empty(ArchiveSlot& slot) {
     slot.busy = 0;
-    slot.archivePath.clear();
+    slot.archivePath = platform::Path();
     return std::move(slot.context);
 }
 }  // namespace
@@ -54,8 +54,7 @@ ArchiveSlot* slotFromHandle(void* handle) {
     return nullptr;
 }
 
-ArchiveSlot* openSlot(const char* path, int& result) {
-    if (!path) path = "";
+ArchiveSlot* openSlot(const platform::Path& path, int& result) {
     ArchiveSlot* chosen = nullptr;
     std::unique_ptr<ArchiveContext> replaced;
     {

@@ -6,12 +6,15 @@
 #include <string>
 
 #include "archive/context.h"
+#include "platform/platform.h"
 
 namespace kiv {
 
 struct ArchiveSlot {
     std::unique_ptr<ArchiveContext> context;
-    std::string archivePath;  // the ArcName of the last successful open
+    // The ArcName of the last successful open, in the form it came in: an
+    // ANSI and a wide open are different texts and never share a context.
+    platform::Path archivePath;
     int busy = 0;
 };
 
@@ -27,7 +30,7 @@ ArchiveSlot* slotFromHandle(void* handle);
 
 // The handle for ArcName, or null with the code in result (11 when both
 // slots are busy).
-ArchiveSlot* openSlot(const char* path, int& result);
+ArchiveSlot* openSlot(const platform::Path& path, int& result);
 void closeSlot(ArchiveSlot& slot) noexcept;
 // Empties every slot (load and unload).
 void resetSlots(bool destroyContexts);

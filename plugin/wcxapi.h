@@ -71,9 +71,72 @@ typedef struct {
     int CmtState;
 } tHeaderData;
 
+// The newer records: whole 64-bit sizes (low and high halves), paths of
+// up to 1023 characters, and UTF-16 texts for the wide functions. WCHAR is
+// the host's 16-bit WideChar on every platform.
+#if defined(_WIN32)
+typedef wchar_t WCHAR;
+#else
+typedef char16_t WCHAR;
+#endif
+
+typedef struct {
+    WCHAR* ArcName;
+    int OpenMode;
+    int OpenResult;
+    WCHAR* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+} tOpenArchiveDataW;
+
+typedef struct {
+    char ArcName[1024];
+    char FileName[1024];
+    int Flags;
+    unsigned int PackSize;
+    unsigned int PackSizeHigh;
+    unsigned int UnpSize;
+    unsigned int UnpSizeHigh;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+    char Reserved[1024];
+} tHeaderDataEx;
+
+typedef struct {
+    WCHAR ArcName[1024];
+    WCHAR FileName[1024];
+    int Flags;
+    unsigned int PackSize;
+    unsigned int PackSizeHigh;
+    unsigned int UnpSize;
+    unsigned int UnpSizeHigh;
+    int HostOS;
+    int FileCRC;
+    int FileTime;
+    int UnpVer;
+    int Method;
+    int FileAttr;
+    char* CmtBuf;
+    int CmtBufSize;
+    int CmtSize;
+    int CmtState;
+    char Reserved[1024];
+} tHeaderDataExW;
+
 // Answers 0 to ask for an abort, anything else to go on.
 typedef int(WCX_CALL* tProcessDataProc)(char* FileName, int Size);
 typedef int(WCX_CALL* tChangeVolProc)(char* ArcName, int Mode);
+typedef int(WCX_CALL* tProcessDataProcW)(WCHAR* FileName, int Size);
+typedef int(WCX_CALL* tChangeVolProcW)(WCHAR* ArcName, int Mode);
 
 // Signatures of the seven exports, for hosts that look them up by name.
 typedef void*(WCX_CALL* tOpenArchiveProc)(tOpenArchiveData* ArchiveData);
@@ -83,6 +146,13 @@ typedef int(WCX_CALL* tCloseArchiveProc)(void* hArcData);
 typedef void(WCX_CALL* tSetChangeVolProcProc)(void* hArcData, tChangeVolProc pChangeVolProc);
 typedef void(WCX_CALL* tSetProcessDataProcProc)(void* hArcData, tProcessDataProc pProcessDataProc);
 typedef int(WCX_CALL* tGetPackerCapsProc)(void);
+// The newer functions a host prefers when a plug-in offers them.
+typedef int(WCX_CALL* tReadHeaderExProc)(void* hArcData, tHeaderDataEx* HeaderData);
+typedef void*(WCX_CALL* tOpenArchiveWProc)(tOpenArchiveDataW* ArchiveData);
+typedef int(WCX_CALL* tReadHeaderExWProc)(void* hArcData, tHeaderDataExW* HeaderData);
+typedef int(WCX_CALL* tProcessFileWProc)(void* hArcData, int Operation, WCHAR* DestPath, WCHAR* DestName);
+typedef void(WCX_CALL* tSetChangeVolProcWProc)(void* hArcData, tChangeVolProcW pChangeVolProc);
+typedef void(WCX_CALL* tSetProcessDataProcWProc)(void* hArcData, tProcessDataProcW pProcessDataProc);
 
 // The optional start-up call of the Linux file manager, which hands its
 // plug-ins an input box. The structure is packed; InputBox sits at 32772.
@@ -124,4 +194,50 @@ static_assert(offsetof(tHeaderData, Method) == 548, "Method");
 static_assert(offsetof(tHeaderData, FileAttr) == 552, "FileAttr");
 static_assert(offsetof(tHeaderData, CmtBuf) == 556, "CmtBuf");
 static_assert(sizeof(tHeaderData) == 572, "tHeaderData size");
+#endif
+
+static_assert(sizeof(WCHAR) == 2, "WCHAR is 16-bit");
+#if defined(_WIN32)
+// The published layouts of the newer records, for both Windows targets:
+// pointers are 4 bytes on one and 8 on the other, ints 4 on both.
+constexpr size_t kWcxPtr = sizeof(void*);
+static_assert(kWcxPtr == 4 || kWcxPtr == 8, "a Windows target");
+static_assert(offsetof(tOpenArchiveDataW, ArcName) == 0, "ArcName");
+static_assert(offsetof(tOpenArchiveDataW, OpenMode) == kWcxPtr, "OpenMode");
+static_assert(offsetof(tOpenArchiveDataW, OpenResult) == kWcxPtr + 4, "OpenResult");
+static_assert(offsetof(tOpenArchiveDataW, CmtBuf) == kWcxPtr + 8, "CmtBuf");
+static_assert(offsetof(tOpenArchiveDataW, CmtBufSize) == 2 * kWcxPtr + 8, "CmtBufSize");
+static_assert(offsetof(tOpenArchiveDataW, CmtState) == 2 * kWcxPtr + 16, "CmtState");
+static_assert(sizeof(tOpenArchiveDataW) == (kWcxPtr == 4 ? 28 : 40), "tOpenArchiveDataW size");
+static_assert(offsetof(tHeaderDataEx, ArcName) == 0, "ArcName");
+static_assert(offsetof(tHeaderDataEx, FileName) == 1024, "FileName");
+static_assert(offsetof(tHeaderDataEx, Flags) == 2048, "Flags");
+static_assert(offsetof(tHeaderDataEx, PackSize) == 2052, "PackSize");
+static_assert(offsetof(tHeaderDataEx, PackSizeHigh) == 2056, "PackSizeHigh");
+static_assert(offsetof(tHeaderDataEx, UnpSize) == 2060, "UnpSize");
+static_assert(offsetof(tHeaderDataEx, UnpSizeHigh) == 2064, "UnpSizeHigh");
+static_assert(offsetof(tHeaderDataEx, HostOS) == 2068, "HostOS");
+static_assert(offsetof(tHeaderDataEx, FileCRC) == 2072, "FileCRC");
+static_assert(offsetof(tHeaderDataEx, FileTime) == 2076, "FileTime");
+static_assert(offsetof(tHeaderDataEx, UnpVer) == 2080, "UnpVer");
+static_assert(offsetof(tHeaderDataEx, Method) == 2084, "Method");
+static_assert(offsetof(tHeaderDataEx, FileAttr) == 2088, "FileAttr");
+static_assert(offsetof(tHeaderDataEx, CmtBuf) == (kWcxPtr == 4 ? 2092 : 2096), "CmtBuf");
+static_assert(offsetof(tHeaderDataEx, CmtBufSize) == (kWcxPtr == 4 ? 2096 : 2104), "CmtBufSize");
+static_assert(offsetof(tHeaderDataEx, CmtState) == (kWcxPtr == 4 ? 2104 : 2112), "CmtState");
+static_assert(offsetof(tHeaderDataEx, Reserved) == (kWcxPtr == 4 ? 2108 : 2116), "Reserved");
+static_assert(sizeof(tHeaderDataEx) == (kWcxPtr == 4 ? 3132 : 3144), "tHeaderDataEx size");
+static_assert(offsetof(tHeaderDataExW, ArcName) == 0, "ArcName");
+static_assert(offsetof(tHeaderDataExW, FileName) == 2048, "FileName");
+static_assert(offsetof(tHeaderDataExW, Flags) == 4096, "Flags");
+static_assert(offsetof(tHeaderDataExW, PackSize) == 4100, "PackSize");
+static_assert(offsetof(tHeaderDataExW, PackSizeHigh) == 4104, "PackSizeHigh");
+static_assert(offsetof(tHeaderDataExW, UnpSize) == 4108, "UnpSize");
+static_assert(offsetof(tHeaderDataExW, UnpSizeHigh) == 4112, "UnpSizeHigh");
+static_assert(offsetof(tHeaderDataExW, FileTime) == 4124, "FileTime");
+static_assert(offsetof(tHeaderDataExW, FileAttr) == 4136, "FileAttr");
+static_assert(offsetof(tHeaderDataExW, CmtBuf) == (kWcxPtr == 4 ? 4140 : 4144), "CmtBuf");
+static_assert(offsetof(tHeaderDataExW, CmtState) == (kWcxPtr == 4 ? 4152 : 4160), "CmtState");
+static_assert(offsetof(tHeaderDataExW, Reserved) == (kWcxPtr == 4 ? 4156 : 4164), "Reserved");
+static_assert(sizeof(tHeaderDataExW) == (kWcxPtr == 4 ? 5180 : 5192), "tHeaderDataExW size");
 #endif

@@ -7,8 +7,8 @@
 
 namespace kiv {
 
-FileReader::FileReader(const char* path) {
-    std::FILE* f = path ? platform::openRead(path) : nullptr;
+FileReader::FileReader(const platform::Path& path) {
+    std::FILE* f = platform::openRead(path);
     if (!f) throw ReaderError("File not found");
     stream_.reset(f);
     // All buffering is ours; a second layer in the C library would only copy.

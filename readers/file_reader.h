@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/platform.h"
 #include "readers/reader.h"
 
 namespace kiv {
@@ -17,7 +18,7 @@ namespace kiv {
 class FileReader final : public Reader {
 public:
     // Opens `path` for binary reading. Throws "File not found".
-    explicit FileReader(const char* path);
+    explicit FileReader(const platform::Path& path);
     ~FileReader() override;
 
     int readChar() override {

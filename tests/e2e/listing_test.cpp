@@ -144,6 +144,38 @@ TEST_F(Listing, SizesAreReportedInTheirLow32Bits) {
     EXPECT_LT(p[0].packSize, 10000);
 }
 
+// ReadHeaderEx walks the same list and fills the same fields, but with the
+// whole sizes and paths of up to 1023 bytes.
+TEST_F(Listing, ExHeadersCarryWholeSizesAndLongPaths) {
+    ASSERT_NE(nullptr, host->ReadHeaderEx);
+    ArchiveWriter w;
+    RecordOptions big;
+    big.sizeOverride = 5368709120ULL;
+    big.numberBytes = 8;
+    const std::string folder(300, 'd'), name(299, 'f');  // a 600-byte path
+    w.file("big", "x", 0, big).dir(folder).file(name, "", 1000000000).end();
+    w.dir(std::string(700, 'e')).file(std::string(400, 'g'), "").end();  // 1101 bytes, cut
+    const std::string archive = save(w);
+    const auto seven = list(archive);
+    host->useEx = true;
+    const auto ex = list(archive);
+    ASSERT_EQ(5u, seven.size());
+    ASSERT_EQ(seven.size(), ex.size());
+    EXPECT_EQ(1073741824, seven[0].unpSize);
+    EXPECT_EQ(5368709120ULL, ex[0].unpSize64);
+    EXPECT_EQ(5368709120ULL, ex[0].packSize64);  // kept uncompressed: the size
+    const std::string sep = "\\";  // the suite's plug-in has the Windows conventions
+    EXPECT_EQ(folder + sep + name, ex[2].name);
+    EXPECT_EQ(ex[2].name.substr(0, 259), seven[2].name);
+    EXPECT_EQ(1023u, ex[4].name.size());
+    EXPECT_EQ(std::string(700, 'e') + sep + std::string(322, 'g'), ex[4].name);
+    for (size_t i = 0; i < ex.size(); ++i) {
+        EXPECT_EQ(seven[i].fileTime, ex[i].fileTime) << i;
+        EXPECT_EQ(seven[i].fileAttr, ex[i].fileAttr) << i;
+        EXPECT_EQ(static_cast<uint32_t>(seven[i].packSize), static_cast<uint32_t>(ex[i].packSize64)) << i;
+    }
+}
+
 TEST_F(Listing, TimesArePackedLocalTimes) {
     ArchiveWriter w;
     w.file("billion", "", 1000000000).file("epoch", "", 0).file("negative", "", 1ULL << 31);

@@ -61,7 +61,8 @@ TEST_F(Slots, ExportsExactlyTheInterface) {
     pclose(p);
     const std::set<std::string> expected = {"OpenArchive",        "ReadHeader",          "ProcessFile",
                                             "CloseArchive",       "SetChangeVolProc",    "SetProcessDataProc",
-                                            "GetPackerCaps",      "ExtensionInitialize", "ExtensionFinalize"};
+                                            "GetPackerCaps",      "ExtensionInitialize", "ExtensionFinalize",
+                                            "ReadHeaderEx"};
     EXPECT_EQ(expected, names);
     EXPECT_EQ(132, host->GetPackerCaps());
 }

@@ -93,12 +93,24 @@ TEST(HostFormat, RawLineAndUnsignedSizes) {
     h.UnpSize = static_cast<int>(3000000000u);
     h.PackSize = 5;
     h.FileCRC = 9;
-    EXPECT_EQ(entry::rawLine(h), "7 32 3000000000 5 0 0 9 0 0\tdir\\f");
-    EXPECT_EQ(entry::unpackedSize(h), 3000000000u);
-    EXPECT_TRUE(entry::tableLine(h).find("3000000000") != std::string::npos);
+    entry::Header header;
+    entry::fromRecord(h, header);
+    EXPECT_EQ(entry::rawLine(header), "7 32 3000000000 5 0 0 9 0 0\tdir\\f");
+    EXPECT_EQ(entry::unpackedSize(header), 3000000000u);
+    EXPECT_TRUE(entry::tableLine(header).find("3000000000") != std::string::npos);
     // An unterminated FileName is cut at the field's end.
     std::memset(h.FileName, 'n', sizeof h.FileName);
-    EXPECT_EQ(entry::name(h), std::string(260, 'n'));
+    entry::fromRecord(h, header);
+    EXPECT_EQ(entry::name(header), std::string(260, 'n'));
+    // The Ex record's halves make whole sizes.
+    static tHeaderDataEx ex{};
+    std::snprintf(ex.FileName, sizeof ex.FileName, "big");
+    ex.UnpSize = 1u << 30;
+    ex.UnpSizeHigh = 1;
+    ex.PackSize = 7;
+    ex.PackSizeHigh = 2;
+    entry::fromRecord(ex, header);
+    EXPECT_EQ(entry::rawLine(header), "0 0 5368709120 8589934599 0 0 0 0 0\tbig");
 }
 
 TEST(HostCodes, EveryInterfaceCodeHasAName) {

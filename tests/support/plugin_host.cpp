@@ -130,6 +130,7 @@ PluginHost::PluginHost(const std::string& path) {
     SetChangeVolProc = symbol<tSetChangeVolProcProc>(library_, "SetChangeVolProc");
     SetProcessDataProc = symbol<tSetProcessDataProcProc>(library_, "SetProcessDataProc");
     GetPackerCaps = symbol<tGetPackerCapsProc>(library_, "GetPackerCaps");
+    ReadHeaderEx = reinterpret_cast<tReadHeaderExProc>(findSymbol(library_, "ReadHeaderEx"));
     ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(findSymbol(library_, "ExtensionInitialize"));
     if (ExtensionInitialize) {
         auto info = std::make_unique<tExtensionStartupInfo>();
@@ -173,15 +174,30 @@ void* PluginHost::open(const std::string& archive, int& result) {
 std::vector<Listed> PluginHost::walk(void* handle, const std::function<void(const Listed&)>& each) {
     std::vector<Listed> out;
     tHeaderData header;
+    std::unique_ptr<tHeaderDataEx> ex(new tHeaderDataEx);
     for (;;) {
-        std::memset(&header, 0, sizeof header);
-        if (ReadHeader(handle, &header) != 0) break;
         Listed e;
-        e.name = header.FileName;
-        e.packSize = header.PackSize;
-        e.unpSize = header.UnpSize;
-        e.fileTime = header.FileTime;
-        e.fileAttr = header.FileAttr;
+        if (useEx) {
+            std::memset(ex.get(), 0, sizeof *ex);
+            if (!ReadHeaderEx || ReadHeaderEx(handle, ex.get()) != 0) break;
+            e.name = std::string(ex->FileName, strnlen(ex->FileName, sizeof ex->FileName));
+            e.packSize = static_cast<int>(ex->PackSize);
+            e.unpSize = static_cast<int>(ex->UnpSize);
+            e.packSize64 = (uint64_t(ex->PackSizeHigh) << 32) | ex->PackSize;
+            e.unpSize64 = (uint64_t(ex->UnpSizeHigh) << 32) | ex->UnpSize;
+            e.fileTime = ex->FileTime;
+            e.fileAttr = ex->FileAttr;
+        } else {
+            std::memset(&header, 0, sizeof header);
+            if (ReadHeader(handle, &header) != 0) break;
+            e.name = header.FileName;
+            e.packSize = header.PackSize;
+            e.unpSize = header.UnpSize;
+            e.packSize64 = static_cast<uint32_t>(header.PackSize);
+            e.unpSize64 = static_cast<uint32_t>(header.UnpSize);
+            e.fileTime = header.FileTime;
+            e.fileAttr = header.FileAttr;
+        }
         out.push_back(e);
         if (each) each(e);
         else ProcessFile(handle, PK_SKIP, nullptr, nullptr);

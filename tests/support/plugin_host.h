@@ -17,6 +17,9 @@ struct Listed {
     int unpSize = 0;
     int fileTime = 0;
     int fileAttr = 0;
+    // Whole sizes, from ReadHeaderEx (the low halves otherwise).
+    uint64_t packSize64 = 0;
+    uint64_t unpSize64 = 0;
 };
 
 class PluginHost {
@@ -35,6 +38,9 @@ public:
     tSetProcessDataProcProc SetProcessDataProc;
     tGetPackerCapsProc GetPackerCaps;
     tExtensionInitializeProc ExtensionInitialize = nullptr;  // POSIX builds only
+    tReadHeaderExProc ReadHeaderEx = nullptr;                // null when not exported
+    // Whether walk() reads headers through ReadHeaderEx.
+    bool useEx = false;
 
     // Opens; the handle or null with the code in result.
     void* open(const std::string& archive, int& result);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <cwchar>
 #include <vector>
 
 #include "plugin/wcxapi.h"
@@ -45,6 +46,11 @@ void putNumber(Bytes& b, uint32_t v) {
     b.push_back(0x80);
     for (int shift = 24; shift >= 0; shift -= 8) b.push_back(uint8_t(v >> shift));
 }
+// With an 8-byte value: width byte 40.
+void putNumber64(Bytes& b, uint64_t v) {
+    b.push_back(0x40);
+    for (int shift = 56; shift >= 0; shift -= 8) b.push_back(uint8_t(v >> shift));
+}
 void putText(Bytes& b, const std::string& s) {
     b.insert(b.end(), s.begin(), s.end());
     b.push_back(0);
@@ -54,6 +60,7 @@ struct FileDesc {
     std::string name;  // bytes as stored in the catalogue
     std::string data;
     uint32_t time;
+    uint64_t listedSize = 0;  // non-zero: the catalogue gives this size instead
 };
 
 // An uncompressed, unscrambled archive: slice header, archive header, the
@@ -84,7 +91,8 @@ Bytes makeArchive(const std::string& version, const std::vector<FileDesc>& files
         b.insert(b.end(), 6, 0);     // six uninterpreted bytes
         putNumber(b, 0);             // first time
         putNumber(b, f.time);        // entry time
-        putNumber(b, uint32_t(f.data.size()));
+        if (f.listedSize) putNumber64(b, f.listedSize);
+        else putNumber(b, uint32_t(f.data.size()));
         putNumber(b, offsets[i]);
         putNumber(b, 0);             // stored size 0: kept uncompressed
         uint8_t even = 0, odd = 0;
@@ -126,6 +134,12 @@ struct Plugin {
     tSetChangeVolProcProc setChangeVol = nullptr;
     tSetProcessDataProcProc setProcessData = nullptr;
     tGetPackerCapsProc caps = nullptr;
+    tOpenArchiveWProc openW = nullptr;
+    tReadHeaderExProc readHeaderEx = nullptr;
+    tReadHeaderExWProc readHeaderExW = nullptr;
+    tProcessFileWProc processFileW = nullptr;
+    tSetChangeVolProcWProc setChangeVolW = nullptr;
+    tSetProcessDataProcWProc setProcessDataW = nullptr;
 };
 
 template <typename T>
@@ -167,6 +181,54 @@ int WCX_CALL countProgress(char*, int) {
     return 1;
 }
 
+std::wstring g_wideProgressName;
+int g_wideProgressCalls = 0;
+int WCX_CALL wideProgress(WCHAR* name, int) {
+    ++g_wideProgressCalls;
+    g_wideProgressName = name;
+    return 1;
+}
+
+std::wstring widen(const std::string& ansi) {
+    wchar_t buf[MAX_PATH];
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, buf, MAX_PATH);
+    return n > 0 ? std::wstring(buf) : std::wstring();
+}
+
+bool writeFileW(const std::wstring& path, const Bytes& b) {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool readFileW(const std::wstring& path, std::string& out) {
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return false;
+    out.clear();
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return true;
+}
+
+void* openArchiveW(Plugin& p, const std::wstring& path, int& result) {
+    tOpenArchiveDataW d = {};
+    std::wstring name = path;
+    d.ArcName = &name[0];
+    d.OpenResult = -1;
+    void* h = p.openW(&d);
+    result = d.OpenResult;
+    return h;
+}
+
+std::wstring wideName(const tHeaderDataExW& h) {
+    size_t n = 0;
+    while (n < 1024 && h.FileName[n]) ++n;
+    return std::wstring(h.FileName, n);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,6 +268,12 @@ int main(int argc, char** argv) {
     lookUp(p.module, "SetChangeVolProc", p.setChangeVol);
     lookUp(p.module, "SetProcessDataProc", p.setProcessData);
     lookUp(p.module, "GetPackerCaps", p.caps);
+    lookUp(p.module, "OpenArchiveW", p.openW);
+    lookUp(p.module, "ReadHeaderEx", p.readHeaderEx);
+    lookUp(p.module, "ReadHeaderExW", p.readHeaderExW);
+    lookUp(p.module, "ProcessFileW", p.processFileW);
+    lookUp(p.module, "SetChangeVolProcW", p.setChangeVolW);
+    lookUp(p.module, "SetProcessDataProcW", p.setProcessDataW);
     if (g_failures) return g_failures;
 
     CHECK_EQ_INT(p.caps(), 132);
@@ -312,6 +380,139 @@ int main(int argc, char** argv) {
         }
         // minimal, names08, names03, extract, out-a, out-b
         CHECK_EQ_INT(files, 6);
+    }
+
+    // The newer functions: names exactly in UTF-16, whole sizes, long paths,
+    // wide archive paths and destinations.
+    {
+        const std::string nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+        const std::string nihon = "\xE6\x97\xA5\xE6\x9C\xAC.txt";                 // 日本.txt
+        const std::string chuubun = "\xE4\xB8\xAD\xE6\x96\x87.txt";               // 中文.txt
+        const std::string smile = "\xF0\x9F\x98\x80" "x";                           // U+1F600, then x
+        const std::string broken = std::string("a\xC3") + "b";                        // a truncated sequence
+        const std::string longName(600, 'L');
+        const std::wstring folder = widen(scratch) + L"\x6863\x6848\\";               // 档案: not in code page 1252
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring arc = folder + L"\x65E5.kiv";
+        CHECK(writeFileW(arc, makeArchive("08", {{nihongo, "abc", t},
+                                                 {nihon, "one", t},
+                                                 {chuubun, "two", t},
+                                                 {smile, "", t},
+                                                 {broken, "", t},
+                                                 {"big", "", t, 5368709120ULL},
+                                                 {longName, "", t}})));
+        const std::vector<std::wstring> wideNames = {L"\x65E5\x672C\x8A9E.txt", L"\x65E5\x672C.txt",
+                                                     L"\x4E2D\x6587.txt", L"\xD83D\xDE00x", L"a\xFFFD" L"b",
+                                                     L"big", std::wstring(600, L'L')};
+        const std::vector<std::string> ansiNames = {"???.txt", "??.txt", "??.txt", "??x", "a?b", "big",
+                                                    std::string(259, 'L')};
+        // The narrow open cannot spell the path; the wide one opens it.
+        h = openArchiveW(p, arc, result);
+        CHECK_EQ_INT(result, 0);
+        if (h) {
+            static tHeaderDataExW w;
+            for (size_t i = 0; i < wideNames.size(); ++i) {
+                std::memset(&w, 0, sizeof w);
+                CHECK_EQ_INT(p.readHeaderExW(h, &w), 0);
+                CHECK(wideName(w) == wideNames[i]);
+                if (i == 5) {
+                    CHECK_EQ_INT(w.UnpSize, 1073741824u);
+                    CHECK_EQ_INT(w.UnpSizeHigh, 1u);
+                    CHECK_EQ_INT(w.PackSize, 1073741824u);
+                    CHECK_EQ_INT(w.PackSizeHigh, 1u);
+                }
+                CHECK_EQ_INT(uint32_t(w.FileTime), dosTime);
+                CHECK_EQ_INT(w.FileAttr, 0x20);
+            }
+            CHECK_EQ_INT(p.readHeaderExW(h, &w), 10);
+            CHECK_EQ_INT(p.close(h), 0);
+        }
+        // The same archive copied to a narrow path: ReadHeader keeps the '?'
+        // form and 32-bit sizes; ReadHeaderEx whole sizes and 600 bytes.
+        const std::string narrowArc = scratch + "wide-names.kiv";
+        CHECK(CopyFileW(arc.c_str(), widen(narrowArc).c_str(), FALSE));
+        for (int round = 0; round < 2; ++round) {
+            h = openArchive(p, narrowArc, result);
+            CHECK_EQ_INT(result, 0);
+            if (!h) break;
+            for (size_t i = 0; i < ansiNames.size(); ++i) {
+                if (round == 0) {
+                    tHeaderData hd = {};
+                    CHECK_EQ_INT(p.readHeader(h, &hd), 0);
+                    CHECK(std::string(hd.FileName) == ansiNames[i]);
+                    if (i == 5) CHECK_EQ_INT(uint32_t(hd.UnpSize), 1073741824u);
+                } else {
+                    static tHeaderDataEx x;
+                    std::memset(&x, 0, sizeof x);
+                    CHECK_EQ_INT(p.readHeaderEx(h, &x), 0);
+                    CHECK(std::string(x.FileName) == (i == 6 ? longName : ansiNames[i]));
+                    if (i == 5) CHECK_EQ_INT((uint64_t(x.UnpSizeHigh) << 32) | x.UnpSize, 5368709120ULL);
+                }
+            }
+            CHECK_EQ_INT(p.close(h), 0);
+        }
+        // Extraction through ProcessFileW into a folder with a CJK name: the
+        // names that collapse in ANSI stay two files. The wide callback hears
+        // of the wide destination.
+        const std::wstring out = folder + L"\x51FA\x529B\\";  // 出力
+        CreateDirectoryW(out.c_str(), nullptr);
+        h = openArchiveW(p, arc, result);
+        CHECK_EQ_INT(result, 0);
+        if (h) {
+            g_progressCalls = 0;
+            g_wideProgressCalls = 0;
+            p.setProcessData(h, countProgress);
+            p.setProcessDataW(h, wideProgress);
+            static tHeaderDataExW w;
+            for (int i = 0; i < 3; ++i) {
+                CHECK_EQ_INT(p.readHeaderExW(h, &w), 0);
+                std::wstring dir = out, name = wideName(w);
+                CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
+                if (i == 0) CHECK(g_wideProgressName == out + wideNames[0]);
+                // A second extraction replaces the file through a temporary one.
+                if (i == 1) CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
+            }
+            // A destination past MAX_PATH, and one past 1023 characters.
+            const std::wstring deep = out + std::wstring(200, L'd') + L"\\" + std::wstring(200, L'e') + L"\\";
+            CreateDirectoryW((L"\\\\?\\" + out + std::wstring(200, L'd')).c_str(), nullptr);
+            CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
+            std::wstring deepDir = deep, deepName = wideNames[2];
+            CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &deepDir[0], &deepName[0]), 0);
+            std::string deepText;
+            CHECK(readFileW(L"\\\\?\\" + deep + wideNames[2], deepText) && deepText == "two");
+            std::wstring tooLong = deep + std::wstring(1024 - deep.size(), L'n');
+            CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, nullptr, &tooLong[0]), 16);
+            CHECK_EQ_INT(p.processFileW(h, PK_TEST, nullptr, nullptr), 0);
+            CHECK(g_wideProgressName == wideNames[2]);  // in test mode the entry's path
+            CHECK_EQ_INT(g_progressCalls, 0);
+            CHECK(g_wideProgressCalls >= 6);
+            CHECK_EQ_INT(p.close(h), 0);
+            std::string text;
+            CHECK(readFileW(out + wideNames[0], text) && text == "abc");
+            CHECK(readFileW(out + wideNames[1], text) && text == "one");
+            CHECK(readFileW(out + wideNames[2], text) && text == "two");
+            WIN32_FIND_DATAW fd;
+            HANDLE find = FindFirstFileW((out + L"*").c_str(), &fd);
+            int files = 0;
+            if (find != INVALID_HANDLE_VALUE) {
+                do {
+                    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+                } while (FindNextFileW(find, &fd));
+                FindClose(find);
+            }
+            CHECK_EQ_INT(files, 3);  // no temporary file left
+        }
+        // A wide open finds its kept context again by its wide path, beside
+        // a narrow one kept in the other slot.
+        void* wideHandle = openArchiveW(p, arc, result);
+        void* narrowHandle = openArchive(p, narrowArc, result);
+        CHECK(wideHandle != nullptr && narrowHandle != nullptr && wideHandle != narrowHandle);
+        if (wideHandle) p.close(wideHandle);
+        if (narrowHandle) p.close(narrowHandle);
+        CHECK(openArchive(p, narrowArc, result) == narrowHandle);
+        CHECK(openArchiveW(p, arc, result) == wideHandle);
+        if (wideHandle) p.close(wideHandle);
+        if (narrowHandle) p.close(narrowHandle);
     }
 
     FreeLibrary(p.module);

@@ -5,12 +5,17 @@
 
 #include <string>
 
+#include <memory>
+
+#include "entry_format.h"
 #include "plugin.h"
 
 class Archive {
 public:
     // Opens `path`; check isOpen(), and openResult() for the reason.
-    Archive(Plugin& plugin, const std::string& path, int openMode, tProcessDataProc progress);
+    // Opens `path` (UTF-8) with the plug-in's newest functions.
+    Archive(Plugin& plugin, const std::string& path, int openMode, tProcessDataProc progress,
+            tProcessDataProcW progressW);
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -18,10 +23,10 @@ public:
     bool isOpen() const { return handle_ != nullptr; }
     int openResult() const { return openResult_; }
 
-    // Zeroes `header` first, so fields the plug-in leaves alone read as 0.
-    // The record comes in the Windows form (entry::toWindowsForm) unless
-    // `raw` asks for it exactly as the plug-in filled it.
-    int readHeader(tHeaderData& header, bool raw = false);
+    // Through the newest header function. Fields the plug-in leaves alone
+    // read as 0. The record comes in the Windows form (entry::toWindowsForm)
+    // unless `raw` asks for it exactly as the plug-in filled it.
+    int readHeader(entry::Header& header, bool raw = false);
     int skip();
     int test();
     // Full target path in DestName, DestPath null.
@@ -32,7 +37,15 @@ public:
     int close();
 
 private:
+    int extract(const std::string* folder, const std::string& name);
+
     Plugin& plugin_;
+    const Plugin::Family family_;
+    // Kept across calls: the Ex records are kilobytes, and clearing them
+    // whole for every entry of a large archive would cost more than listing.
+    std::unique_ptr<tHeaderData> seven_;
+    std::unique_ptr<tHeaderDataEx> ex_;
+    std::unique_ptr<tHeaderDataExW> wide_;
     void* handle_ = nullptr;
     int openResult_ = 0;
 };

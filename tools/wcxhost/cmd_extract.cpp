@@ -18,7 +18,7 @@ struct Tally {
 // Extracts the current entry as the file manager would: folders are made
 // by the host, files are written by the plug-in. Returns the plug-in's code,
 // or -1 when the host refused the entry itself (already reported).
-int extractEntry(Archive& archive, const Options& options, const tHeaderData& header, progress::Meter& meter) {
+int extractEntry(Archive& archive, const Options& options, const entry::Header& header, progress::Meter& meter) {
     std::string name = entry::name(header);
     std::vector<std::string> parts;
     std::string why;
@@ -51,13 +51,13 @@ int runExtract(Plugin& plugin, const Options& options) {
     }
     bool showBar = os::stderrIsTerminal();
     uint64_t total = showBar ? common::selectedTotal(plugin, options) : 0;
-    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_EXTRACT, progress::processData);
+    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_EXTRACT, progress::processData, progress::processDataW);
     if (!archive) return kExitError;
 
     progress::Meter meter(total, showBar);
     Tally tally;
     const int status = common::forEachSelected(*archive, options, meter, tally.failed,
-                                               [&](const tHeaderData& header, const std::string& name) {
+                                               [&](const entry::Header& header, const std::string& name) {
         const int rc = extractEntry(*archive, options, header, meter);
         if (rc == E_EABORTED && progress::interrupted()) return false;
         if (rc == 0) {

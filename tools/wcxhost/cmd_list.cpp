@@ -6,7 +6,7 @@
 #include "progress.h"
 
 int runList(Plugin& plugin, const Options& options) {
-    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_LIST, progress::processData);
+    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_LIST, progress::processData, progress::processDataW);
     if (!archive) return kExitError;
 
     if (!options.raw) std::printf("%s\n", entry::tableHeading().c_str());
@@ -14,7 +14,7 @@ int runList(Plugin& plugin, const Options& options) {
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     uint64_t count = 0, bytes = 0;
     int status = kExitOk;
-    tHeaderData header;
+    entry::Header header;
     for (;;) {
         int rc = archive->readHeader(header, options.raw);
         if (rc == E_END_ARCHIVE) break;
@@ -24,7 +24,8 @@ int runList(Plugin& plugin, const Options& options) {
             break;
         }
         if (options.raw) {
-            char line[400];
+            char line[200 + 4096];
+            if (header.name.size() > 4096) header.name.resize(4096);  // beyond any plug-in's field
             std::fwrite(line, 1, entry::formatRaw(header, line) + 1, stdout);
         } else {
             std::printf("%s\n", entry::tableLine(header).c_str());

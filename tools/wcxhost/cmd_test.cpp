@@ -10,13 +10,13 @@
 int runTest(Plugin& plugin, const Options& options) {
     bool showBar = os::stderrIsTerminal();
     uint64_t total = showBar ? common::selectedTotal(plugin, options) : 0;
-    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_EXTRACT, progress::processData);
+    std::unique_ptr<Archive> archive = common::open(plugin, options.archive, PK_OM_EXTRACT, progress::processData, progress::processDataW);
     if (!archive) return kExitError;
 
     progress::Meter meter(total, showBar);
     uint64_t tested = 0, failed = 0;
     const int status = common::forEachSelected(*archive, options, meter, failed,
-                                               [&](const tHeaderData&, const std::string& name) {
+                                               [&](const entry::Header&, const std::string& name) {
         meter.startEntry(name);
         const int rc = archive->test();
         if (rc == E_EABORTED && progress::interrupted()) return false;

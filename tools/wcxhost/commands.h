@@ -23,6 +23,7 @@ struct Options {
     std::string passwordFile;
     bool raw = false;
     bool split = false;
+    bool ansi = false;  // only the seven functions, as an older host calls
     std::string conventions;  // "unix", "windows" or "" for the platform's
     std::string command;
     std::string archive;
@@ -38,7 +39,8 @@ int runExtract(Plugin& plugin, const Options& options);
 namespace common {
 // Opens the archive; prints "cannot open archive: ..." and returns null on
 // failure.
-std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress);
+std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress,
+                              tProcessDataProcW progressW);
 // Sum of UnpSize over the entries the patterns select, found by one listing
 // pass (only made when the progress bar needs a total). 0 when it fails.
 uint64_t selectedTotal(Plugin& plugin, const Options& options);
@@ -49,5 +51,5 @@ void reportHeaderError(int rc);
 // and answers false to stop the walk. Returns kExitOk, or kExitError when a
 // header could not be read.
 int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
-                    const std::function<bool(const tHeaderData& header, const std::string& name)>& each);
+                    const std::function<bool(const entry::Header& header, const std::string& name)>& each);
 }  // namespace common

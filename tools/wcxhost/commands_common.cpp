@@ -9,8 +9,9 @@
 
 namespace common {
 
-std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress) {
-    std::unique_ptr<Archive> archive(new Archive(plugin, path, mode, progress));
+std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress,
+                              tProcessDataProcW progressW) {
+    std::unique_ptr<Archive> archive(new Archive(plugin, path, mode, progress, progressW));
     if (!archive->isOpen()) {
         std::fprintf(stderr, "cannot open archive: %s\n", codes::describe(archive->openResult()).c_str());
         return nullptr;
@@ -22,10 +23,10 @@ uint64_t selectedTotal(Plugin& plugin, const Options& options) {
     // Password answers given to this pass are given again to the real one,
     // so the user is not asked twice by plug-ins that do not keep them.
     password::Replay replay;
-    Archive archive(plugin, options.archive, PK_OM_LIST, progress::processData);
+    Archive archive(plugin, options.archive, PK_OM_LIST, progress::processData, progress::processDataW);
     if (!archive.isOpen()) return 0;
     uint64_t total = 0;
-    tHeaderData header;
+    entry::Header header;
     while (archive.readHeader(header) == 0) {
         if (!entry::isDirectory(header) && pattern::selects(options.patterns, entry::name(header)))
             total += entry::unpackedSize(header);
@@ -39,8 +40,8 @@ void reportHeaderError(int rc) {
 }
 
 int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
-                    const std::function<bool(const tHeaderData& header, const std::string& name)>& each) {
-    tHeaderData header;
+                    const std::function<bool(const entry::Header& header, const std::string& name)>& each) {
+    entry::Header header;
     while (!progress::interrupted()) {
         const int rc = archive.readHeader(header);
         if (rc == E_END_ARCHIVE) return kExitOk;

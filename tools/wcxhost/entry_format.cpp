@@ -4,20 +4,63 @@
 #include <cstring>
 #include <ctime>
 
+#include "os.h"
+
 namespace entry {
 
-std::string name(const tHeaderData& header) {
-    const char* text = header.FileName;
-    size_t n = 0;
-    while (n < sizeof header.FileName && text[n] != '\0') ++n;
-    return std::string(text, n);
+namespace {
+template <typename Record>
+void copyFields(const Record& r, Header& out) {
+    out.flags = r.Flags;
+    out.hostOS = r.HostOS;
+    out.fileCRC = r.FileCRC;
+    out.fileTime = r.FileTime;
+    out.unpVer = r.UnpVer;
+    out.method = r.Method;
+    out.fileAttr = r.FileAttr;
 }
 
-bool isDirectory(const tHeaderData& header) { return (header.FileAttr & kDirectoryAttr) != 0; }
+template <typename Char, size_t N>
+size_t boundedLength(const Char (&field)[N]) {
+    size_t n = 0;
+    while (n < N && field[n] != 0) ++n;
+    return n;
+}
 
-uint32_t unpackedSize(const tHeaderData& header) { return static_cast<uint32_t>(header.UnpSize); }
+void narrowName(const char* text, size_t n, std::string& out) {
+    out.assign(text, n);
+    if (!os::narrowIsUtf8()) out = os::ansiToUtf8(out);
+}
+}  // namespace
 
-uint32_t packedSize(const tHeaderData& header) { return static_cast<uint32_t>(header.PackSize); }
+void fromRecord(const tHeaderData& r, Header& out) {
+    copyFields(r, out);
+    out.unpSize = static_cast<uint32_t>(r.UnpSize);
+    out.packSize = static_cast<uint32_t>(r.PackSize);
+    narrowName(r.FileName, boundedLength(r.FileName), out.name);
+}
+
+void fromRecord(const tHeaderDataEx& r, Header& out) {
+    copyFields(r, out);
+    out.unpSize = (uint64_t(r.UnpSizeHigh) << 32) | r.UnpSize;
+    out.packSize = (uint64_t(r.PackSizeHigh) << 32) | r.PackSize;
+    narrowName(r.FileName, boundedLength(r.FileName), out.name);
+}
+
+void fromRecord(const tHeaderDataExW& r, Header& out) {
+    copyFields(r, out);
+    out.unpSize = (uint64_t(r.UnpSizeHigh) << 32) | r.UnpSize;
+    out.packSize = (uint64_t(r.PackSizeHigh) << 32) | r.PackSize;
+    out.name = os::utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(r.FileName), boundedLength(r.FileName)));
+}
+
+std::string name(const Header& header) { return header.name; }
+
+bool isDirectory(const Header& header) { return (header.fileAttr & kDirectoryAttr) != 0; }
+
+uint64_t unpackedSize(const Header& header) { return header.unpSize; }
+
+uint64_t packedSize(const Header& header) { return header.packSize; }
 
 std::string dosDateTime(int fileTime) {
     uint32_t t = static_cast<uint32_t>(fileTime);
@@ -48,14 +91,14 @@ uint32_t dosTimeFromUnix(int32_t seconds) {
            static_cast<uint32_t>(tm->tm_min) << 5 | static_cast<uint32_t>(tm->tm_sec) / 2;
 }
 
-void toWindowsForm(tHeaderData& header) {
-    for (char& c : header.FileName)
+void toWindowsForm(Header& header) {
+    for (char& c : header.name)
         if (c == '/') c = '\\';
-    const int mode = header.FileAttr;
+    const int mode = header.fileAttr;
     int attr = (mode & 0170000) == 0040000 ? kDirectoryAttr : 0x20;
     if ((mode & 0222) == 0) attr |= 0x01;
-    header.FileAttr = attr;
-    header.FileTime = static_cast<int>(dosTimeFromUnix(header.FileTime));
+    header.fileAttr = attr;
+    header.fileTime = static_cast<int>(dosTimeFromUnix(header.fileTime));
 }
 
 std::string tableHeading() {
@@ -64,33 +107,39 @@ std::string tableHeading() {
     return buf;
 }
 
-std::string tableLine(const tHeaderData& header) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%s  %s  %10lu  %10lu  ", dosDateTime(header.FileTime).c_str(),
-                  attributes(header.FileAttr).c_str(), static_cast<unsigned long>(unpackedSize(header)),
-                  static_cast<unsigned long>(packedSize(header)));
-    return buf + name(header);
+std::string tableLine(const Header& header) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%s  %s  %10llu  %10llu  ", dosDateTime(header.fileTime).c_str(),
+                  attributes(header.fileAttr).c_str(), static_cast<unsigned long long>(header.unpSize),
+                  static_cast<unsigned long long>(header.packSize));
+    return buf + header.name;
 }
 
-std::string rawLine(const tHeaderData& header) {
-    char buf[400];
-    return std::string(buf, formatRaw(header, buf));
+std::string rawLine(const Header& header) {
+    std::string buf(200 + header.name.size(), '\0');
+    return std::string(&buf[0], formatRaw(header, &buf[0]));
 }
 
 // Hand-formatted: scripts list archives of a million entries this way.
-size_t formatRaw(const tHeaderData& header, char* out) {
-    const int fields[] = {header.FileTime, header.FileAttr, header.UnpSize, header.PackSize, header.Flags,
-                          header.HostOS,   header.FileCRC,  header.UnpVer,  header.Method};
+size_t formatRaw(const Header& header, char* out) {
+    const uint64_t fields[] = {static_cast<uint32_t>(header.fileTime), static_cast<uint32_t>(header.fileAttr),
+                               header.unpSize,
+                               header.packSize,
+                               static_cast<uint32_t>(header.flags),
+                               static_cast<uint32_t>(header.hostOS),
+                               static_cast<uint32_t>(header.fileCRC),
+                               static_cast<uint32_t>(header.unpVer),
+                               static_cast<uint32_t>(header.method)};
     char* p = out;
-    for (int value : fields) {
+    for (uint64_t value : fields) {
         if (p != out) *p++ = ' ';
         if (value == 0) {  // most fields of most entries
             *p++ = '0';
             continue;
         }
-        char digits[10];
+        char digits[20];
         int n = 0;
-        uint32_t v = static_cast<uint32_t>(value);
+        uint64_t v = value;
         do {
             digits[n++] = static_cast<char>('0' + v % 10);
             v /= 10;
@@ -98,9 +147,8 @@ size_t formatRaw(const tHeaderData& header, char* out) {
         while (n) *p++ = digits[--n];
     }
     *p++ = '\t';
-    const size_t len = strnlen(header.FileName, sizeof header.FileName);
-    std::memcpy(p, header.FileName, len);
-    p += len;
+    std::memcpy(p, header.name.data(), header.name.size());
+    p += header.name.size();
     *p++ = '\n';
     return static_cast<size_t>(p - out) - 1;  // without the line end
 }

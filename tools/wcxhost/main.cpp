@@ -35,6 +35,9 @@ const char kUsage[] =
     "                        FileTime FileAttr UnpSize PackSize Flags HostOS\n"
     "                        FileCRC UnpVer Method<TAB>FileName\n"
     "  --split               extract: pass folder and name separately\n"
+    "  --ansi                call only the seven functions every plug-in has\n"
+    "                        (default: the newest it offers: the wide ones,\n"
+    "                        then ReadHeaderEx; names and sizes then come whole)\n"
     "  --conventions unix|windows\n"
     "                        how the plug-in fills the header record: '/' paths,\n"
     "                        Unix modes and seconds (the Linux file manager's),\n"
@@ -45,7 +48,7 @@ const char kUsage[] =
     "\n"
     "PATTERN is a glob against the entry's path as the plug-in reports it\n"
     "(backslash-separated): * ? [...]; '/' in a pattern matches either\n"
-    "separator.\n"
+    "separator. Names are read and shown in UTF-8.\n"
     "\n"
     "exit status: 0 success, 1 some entries failed, 2 the plug-in or the\n"
     "archive could not be used (or bad usage), 130 interrupted.\n";
@@ -56,7 +59,8 @@ int usageError(const char* message) {
 }
 
 // Options may stand anywhere; "--" ends them.
-bool parse(int argc, char** argv, Options& options, std::string& error, bool& help) {
+bool parse(const std::vector<std::string>& argv, Options& options, std::string& error, bool& help) {
+    const int argc = static_cast<int>(argv.size());
     std::vector<std::string> words;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
@@ -69,6 +73,8 @@ bool parse(int argc, char** argv, Options& options, std::string& error, bool& he
             help = true;
         } else if (arg == "--raw") {
             options.raw = true;
+        } else if (arg == "--ansi") {
+            options.ansi = true;
         } else if (arg == "--split") {
             options.split = true;
         } else if (arg == "--plugin" || arg == "--password-file" || arg == "--conventions") {
@@ -118,7 +124,7 @@ int main(int argc, char** argv) {
     Options options;
     std::string error;
     bool help = false;
-    if (!parse(argc, argv, options, error, help)) return usageError(error.c_str());
+    if (!parse(os::arguments(argc, argv), options, error, help)) return usageError(error.c_str());
     if (help) {
         std::fputs(kUsage, stdout);
         return kExitOk;
@@ -131,6 +137,7 @@ int main(int argc, char** argv) {
         return kExitError;
     }
     if (!options.conventions.empty()) plugin->unixConventions = options.conventions == "unix";
+    plugin->forceSeven = options.ansi;
     password::setPasswordFile(options.passwordFile);
     plugin->initializeExtension(password::inputBox);
     progress::catchInterrupt();

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #ifdef _WIN32
@@ -12,6 +13,7 @@
 #include <direct.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -25,7 +27,114 @@
 
 namespace os {
 
+// Portable: UTF-16 and UTF-8 of the tool's own texts. Unpaired surrogates
+// and invalid bytes become U+FFFD.
+std::string utf16ToUtf8(const std::u16string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string utf8ToUtf16(const std::string& text) {
+    std::u16string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        uint32_t v = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            ok = (s[i + k] & 0xC0) == 0x80;
+            v = (v << 6) | (s[i + k] & 0x3F);
+        }
+        if (ok && ((len == 3 && (v < 0x800 || (v >= 0xD800 && v <= 0xDFFF))) || (len == 4 && (v < 0x10000 || v > 0x10FFFF))))
+            ok = false;
+        if (!ok) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (v >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(v);
+        }
+        i += len;
+    }
+    return out;
+}
+
 #ifdef _WIN32
+
+namespace {
+std::wstring wide(const std::string& utf8) {
+    const std::u16string w = utf8ToUtf16(utf8);
+    return std::wstring(w.begin(), w.end());
+}
+std::string fromWide(const wchar_t* text, size_t n) {
+    return utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), n));
+}
+}  // namespace
+
+bool narrowIsUtf8() { return false; }
+
+std::string ansiToUtf8(const std::string& ansi) {
+    if (ansi.empty()) return ansi;
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (n <= 0) return std::string();
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], n);
+    return fromWide(w.data(), w.size());
+}
+
+std::string utf8ToAnsi(const std::string& utf8) {
+    const std::wstring w = wide(utf8);
+    if (w.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    std::vector<std::string> out;
+    int n = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (args && n == argc) {
+        for (int i = 0; i < n; ++i) out.push_back(fromWide(args[i], wcslen(args[i])));
+    } else {
+        for (int i = 0; i < argc; ++i) out.push_back(ansiToUtf8(argv[i]));
+    }
+    if (args) LocalFree(args);
+    return out;
+}
 
 namespace {
 std::string lastErrorText() {
@@ -40,7 +149,7 @@ std::string lastErrorText() {
 }  // namespace
 
 void* loadLibrary(const std::string& path, std::string& error) {
-    HMODULE h = LoadLibraryA(path.c_str());
+    HMODULE h = LoadLibraryW(wide(path).c_str());
     if (!h) error = lastErrorText();
     return reinterpret_cast<void*>(h);
 }
@@ -58,23 +167,23 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 bool colonAllowedInNames() { return false; }
 
 std::string executableDir() {
-    char buf[MAX_PATH + 1] = {0};
-    DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    wchar_t buf[MAX_PATH + 1] = {0};
+    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return "";
-    std::string path(buf, n);
+    std::string path = fromWide(buf, n);
     size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
 std::string absolutePath(const std::string& path) {
-    char buf[MAX_PATH + 1] = {0};
-    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, buf, nullptr);
-    if (n == 0 || n >= MAX_PATH) return path;
-    return std::string(buf, n);
+    wchar_t buf[1025] = {0};
+    DWORD n = GetFullPathNameW(wide(path).c_str(), 1024, buf, nullptr);
+    if (n == 0 || n >= 1024) return path;
+    return fromWide(buf, n);
 }
 
 PathState pathState(const std::string& path) {
-    DWORD attr = GetFileAttributesA(path.c_str());
+    DWORD attr = GetFileAttributesW(wide(path).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) return PathState::Missing;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PathState::Link;
     if (attr & FILE_ATTRIBUTE_DIRECTORY) return PathState::Directory;
@@ -82,7 +191,7 @@ PathState pathState(const std::string& path) {
 }
 
 bool makeDirectory(const std::string& path) {
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+    if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
     return pathState(path) == PathState::Directory;
 }
 
@@ -133,6 +242,12 @@ bool readTerminalLine(const std::string& prompt, bool masked, std::string& line)
 void onInterrupt(void (*handler)(int)) { signal(SIGINT, handler); }
 
 #else  // POSIX
+
+bool narrowIsUtf8() { return true; }
+std::string ansiToUtf8(const std::string& ansi) { return ansi; }
+std::string utf8ToAnsi(const std::string& utf8) { return utf8; }
+
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void* loadLibrary(const std::string& path, std::string& error) {
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

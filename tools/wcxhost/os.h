@@ -3,8 +3,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace os {
+
+// --- Text ------------------------------------------------------------------
+// The tool keeps every text in UTF-8. Whether the narrow (ANSI) texts of
+// the system and the plug-in's seven functions are UTF-8 too: true on
+// POSIX; on Windows they are the ANSI code page, converted here.
+bool narrowIsUtf8();
+std::string ansiToUtf8(const std::string& ansi);
+std::string utf8ToAnsi(const std::string& utf8);
+std::string utf16ToUtf8(const std::u16string& text);
+std::u16string utf8ToUtf16(const std::string& text);
+// The command line's arguments in UTF-8 (on Windows from the wide command
+// line, so that names the code page cannot spell survive).
+std::vector<std::string> arguments(int argc, char** argv);
 
 // --- Dynamic libraries -----------------------------------------------------
 // Loads a library by path; null with a readable reason in `error` on failure.

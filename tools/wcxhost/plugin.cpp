@@ -40,6 +40,12 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string& error
     plugin->setChangeVolProc = lookup<tSetChangeVolProcProc>(lib, "SetChangeVolProc");
     plugin->setProcessDataProc = lookup<tSetProcessDataProcProc>(lib, "SetProcessDataProc");
     plugin->getPackerCaps = lookup<tGetPackerCapsProc>(lib, "GetPackerCaps");
+    plugin->readHeaderEx = lookup<tReadHeaderExProc>(lib, "ReadHeaderEx");
+    plugin->openArchiveW = lookup<tOpenArchiveWProc>(lib, "OpenArchiveW");
+    plugin->readHeaderExW = lookup<tReadHeaderExWProc>(lib, "ReadHeaderExW");
+    plugin->processFileW = lookup<tProcessFileWProc>(lib, "ProcessFileW");
+    plugin->setChangeVolProcW = lookup<tSetChangeVolProcWProc>(lib, "SetChangeVolProcW");
+    plugin->setProcessDataProcW = lookup<tSetProcessDataProcWProc>(lib, "SetProcessDataProcW");
     plugin->extensionInitialize_ = lookup<tExtensionInitializeProc>(lib, "ExtensionInitialize");
     plugin->extensionFinalize_ = lookup<tExtensionFinalizeProc>(lib, "ExtensionFinalize");
 

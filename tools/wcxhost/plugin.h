@@ -43,6 +43,24 @@ public:
     tSetChangeVolProcProc setChangeVolProc = nullptr;
     tSetProcessDataProcProc setProcessDataProc = nullptr;
     tGetPackerCapsProc getPackerCaps = nullptr;
+    // The newer functions, used when present: the wide family (all of
+    // OpenArchiveW, ReadHeaderExW and ProcessFileW), else ReadHeaderEx.
+    tReadHeaderExProc readHeaderEx = nullptr;
+    tOpenArchiveWProc openArchiveW = nullptr;
+    tReadHeaderExWProc readHeaderExW = nullptr;
+    tProcessFileWProc processFileW = nullptr;
+    tSetChangeVolProcWProc setChangeVolProcW = nullptr;
+    tSetProcessDataProcWProc setProcessDataProcW = nullptr;
+
+    // Which functions the host calls: the newest the plug-in offers.
+    enum class Family { Seven, Ex, Wide };
+    Family family() const {
+        if (forceSeven) return Family::Seven;
+        if (openArchiveW && readHeaderExW && processFileW) return Family::Wide;
+        return readHeaderEx ? Family::Ex : Family::Seven;
+    }
+    // --ansi: only the seven, as an older host would call.
+    bool forceSeven = false;
 
 private:
     Plugin() = default;

@@ -105,4 +105,6 @@ int WCX_CALL processData(char*, int size) {
     return gInterrupted ? 0 : 1;
 }
 
+int WCX_CALL processDataW(WCHAR*, int size) { return processData(nullptr, size); }
+
 }  // namespace progress

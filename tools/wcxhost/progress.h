@@ -48,6 +48,8 @@ private:
 // The process-data callback: adds Size to the active meter and answers 0
 // (abort) once Ctrl-C was pressed, 1 otherwise.
 int WCX_CALL processData(char* fileName, int size);
+// The same for the wide functions.
+int WCX_CALL processDataW(WCHAR* fileName, int size);
 
 // "1.5 MiB" style byte counts for the bar.
 std::string humanBytes(uint64_t bytes);
