@@ -75,7 +75,7 @@ void copyAnsiName(char* field, size_t fieldSize, const kiv::Entry& entry) {
 
 // The fields both Ex records share: whole sizes, time and attribute.
 template <typename Record>
-void fillWide(Record& record, const kiv::Entry& entry) {
+void fillExFields(Record& record, const kiv::Entry& entry) {
     const uint64_t packed = entry.storedSize != 0 ? entry.storedSize : entry.size;
     record.PackSize = static_cast<unsigned>(packed);
     record.PackSizeHigh = static_cast<unsigned>(packed >> 32);
@@ -116,7 +116,7 @@ KIV_EXPORT int WCX_CALL ReadHeaderEx(void* hArcData, tHeaderDataEx* HeaderData) 
     if (!HeaderData) return E_END_ARCHIVE;
     const kiv::Entry* entry = nextListed(hArcData);
     if (!entry) return E_END_ARCHIVE;
-    fillWide(*HeaderData, *entry);
+    fillExFields(*HeaderData, *entry);
     copyAnsiName(HeaderData->FileName, sizeof HeaderData->FileName, *entry);
     return 0;
 }
@@ -185,7 +185,7 @@ KIV_EXPORT int WCX_CALL ReadHeaderExW(void* hArcData, tHeaderDataExW* HeaderData
     if (!HeaderData) return E_END_ARCHIVE;
     const kiv::Entry* entry = nextListed(hArcData);
     if (!entry) return E_END_ARCHIVE;
-    fillWide(*HeaderData, *entry);
+    fillExFields(*HeaderData, *entry);
     try {
         kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR), kiv::widePath(*entry));
     } catch (...) {
