@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "tests/e2e/plugin_fixture.h"
+#include "tests/support/time_limit.h"
 
 using namespace kivtest;
 
@@ -302,7 +303,7 @@ TEST_F(Listing, MillionNestedDirectoriesFailFast) {
     int result = 0;
     list(save(w), &result);
     EXPECT_EQ(E_BAD_ARCHIVE, result);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, timeLimit(10));
 }
 
 TEST_F(Listing, TerminatorForms) {
