@@ -5,6 +5,7 @@
 # missing.
 # Needs root (or sudo).
 set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 
 packages=(
   build-essential cmake pkg-config
@@ -25,6 +26,6 @@ done
 if ((${#missing[@]})); then
   SUDO=""
   [[ $(id -u) -eq 0 ]] || SUDO="sudo"
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  $SUDO bash "$here/apt-update.sh"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o Acquire::Retries=3 install -y --no-install-recommends "${missing[@]}"
 fi

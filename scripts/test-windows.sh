@@ -13,7 +13,8 @@
 #         platform layer's dialog alone, then through the plug-in opening
 #         scrambled archives.
 #      The two files are tested at the same time; their logs are printed in
-#      turn. The 32-bit suites first check that this kernel runs 32-bit code.
+#      turn. The 32-bit suites first check that this kernel runs 32-bit code,
+#      and are skipped, saying so, when 32-bit Wine could not be installed.
 #   scripts/test-windows.sh [--no-ctest] [--no-dialog]
 # Exit status 0 only when every check passed.
 set -uo pipefail
@@ -313,7 +314,12 @@ suites() {
 # --- both files at once, each in its own prefix and on its own display ---------
 note32=""
 pids=()
-if can_run32; then
+if [[ ! -x /usr/lib/wine/wine ]]; then
+  # Only the installer's own failure leaves it missing (it says why).
+  note32="32-bit suites not run: 32-bit Wine (wine32:i386) is not installed"
+  echo "SKIP  kiv.wcx: $note32"
+  logs=()
+elif can_run32; then
   (suites "$b32" kiv.wcx win32) >"$b32/wintest.log" 2>&1 &
   pids+=($!)
   logs=("$b32/wintest.log")
