@@ -29,16 +29,10 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
         utf8 = !isAscii(name);
     }
     name = safeName(std::move(name));
-    // A path at the cap is cut, and the cut must not leave a fresh "." or "..".
+    // A path at the cap is cut: not inside a character, whose first bytes
+    // alone would read as invalid, and leaving no fresh "." or "..".
     const size_t room = kMaxPathBytes > prefix_.size() ? kMaxPathBytes - prefix_.size() : 0;
-    if (name.size() > room) {
-        size_t cut = room;
-        // Not inside a character: its first bytes alone would read as invalid.
-        if (utf8)
-            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-        name.resize(cut);
-        mendCutPath(name.data(), cut);
-    }
+    if (name.size() > room) name.resize(cutPath(name.data(), name.size(), room, utf8, name.data()));
     // The prefix is kept in path_, so only the name is copied per entry.
     path_.resize(prefix_.size());
     path_ += name;

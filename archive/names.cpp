@@ -52,7 +52,53 @@ void mendCut(Char* path, size_t length) {
     if (begin < length && unsafeComponentChars(path + begin, length - begin))
         for (size_t i = begin; i < length; ++i) path[i] = '_';
 }
+
+bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Where a cut of UTF-8 text at `at` keeps whole characters: at the start of
+// the character the cut would split, or at `at` itself when the bytes there
+// belong to no character (a run of stray continuation bytes is cut where it
+// stands, not backed off without bound).
+size_t wholeCharacters(const char* text, size_t at) {
+    if (!isContinuation(text[at])) return at;
+    for (size_t back = 1; back <= 3 && back <= at; ++back) {
+        const auto c = static_cast<unsigned char>(text[at - back]);
+        if (isContinuation(static_cast<char>(c))) continue;
+        const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return length > back ? at - back : at;
+    }
+    return at;
+}
+
+size_t wholeCharacters(const char16_t* text, size_t at) {
+    return at > 0 && text[at - 1] >= 0xD800 && text[at - 1] <= 0xDBFF ? at - 1 : at;
+}
+
+template <typename Char>
+size_t finishCut(const Char* text, size_t cut, size_t room, Char* out) {
+    if (out != text)
+        for (size_t i = 0; i < cut; ++i) out[i] = text[i];
+    if (cut == room) {
+        mendCut(out, cut);
+        return cut;
+    }
+    // Backed off below the cap: an empty last component would name the
+    // folder itself.
+    if (cut == 0 || isSeparator(out[cut - 1])) out[cut++] = '_';
+    mendCut(out, cut);
+    return cut;
+}
 }  // namespace
+
+size_t cutPath(const char* text, size_t length, size_t room, bool utf8, char* out) {
+    if (length <= room) return finishCut(text, length, length, out);
+    return finishCut(text, utf8 ? wholeCharacters(text, room) : room, room, out);
+}
+
+size_t cutPath(const char16_t* text, size_t length, size_t room, char16_t* out) {
+    if (length <= room) return finishCut(text, length, length, out);
+    return finishCut(text, wholeCharacters(text, room), room, out);
+}
 
 std::string safeName(std::string name) { return makeSafe(std::move(name)); }
 std::u16string safeName(std::u16string name) { return makeSafe(std::move(name)); }

@@ -28,4 +28,13 @@ std::u16string utf8ToUtf16(const char* text, size_t length);
 void mendCutPath(char* path, size_t length);
 void mendCutPath(char16_t* path, size_t length);
 
+// Cuts the safe path `text` of `length` units (more than `room`) to at most
+// `room` units, written to `out` (room for `room` units; it may be `text`),
+// and returns the new length. The cut never splits a UTF-8 character (when
+// `utf8`) or a surrogate pair; where it backs off for one to just after a
+// separator, the empty last component becomes "_"; the rest is mended as
+// mendCutPath does. A cut at `room` itself may end in a separator.
+size_t cutPath(const char* text, size_t length, size_t room, bool utf8, char* out);
+size_t cutPath(const char16_t* text, size_t length, size_t room, char16_t* out);
+
 }  // namespace kiv

@@ -45,32 +45,38 @@ inline int fileTime(const Entry& e) {
     return kUnixConventions ? static_cast<int>(e.unixTime) : static_cast<int>(e.time);
 }
 
-// FileName: the entry's path, cut to the field (terminator included) so
-// that the cut never leaves a "." or ".." at its end, with '/' between
-// components under Unix conventions.
+// FileName: the entry's path, cut to the field (terminator included) as
+// cutPath cuts (never inside a UTF-8 character on POSIX, where names are
+// UTF-8), with '/' between components under Unix conventions.
 inline void copyName(char* field, size_t fieldSize, const char* path, size_t length) {
     size_t n = length < fieldSize - 1 ? length : fieldSize - 1;
-#if defined(__GNUC__)
-    // Hide the bound: for short names the library's copy beats the inline
-    // string instruction the compiler would choose.
-    __asm__("" : "+r"(n));
+    if (n < length) {
+#if defined(_WIN32)
+        constexpr bool utf8 = false;
+#else
+        constexpr bool utf8 = true;
 #endif
-    std::memcpy(field, path, n);
+        n = cutPath(path, length, n, utf8, field);
+    } else {
+#if defined(__GNUC__)
+        // Hide the bound: for short names the library's copy beats the inline
+        // string instruction the compiler would choose.
+        __asm__("" : "+r"(n));
+#endif
+        std::memcpy(field, path, n);
+    }
     field[n] = 0;
-    if (n < length) mendCutPath(field, n);
     if (!kUnixConventions) return;
     char* const end = field + n;
     for (char* p = field; (p = static_cast<char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)))); ++p) *p = '/';
 }
 
-// The wide FileName: the same cut and mend, counted in UTF-16 units, and
-// never between the two halves of a surrogate pair.
+// The wide FileName: the same cut, counted in UTF-16 units, never between
+// the two halves of a surrogate pair.
 template <typename WideChar>
 inline void copyWideName(WideChar* field, size_t fieldSize, const std::u16string& path) {
-    size_t n = path.size() < fieldSize - 1 ? path.size() : fieldSize - 1;
-    if (n < path.size() && n > 0 && path[n - 1] >= 0xD800 && path[n - 1] <= 0xDBFF) --n;
-    std::u16string cut(path, 0, n);
-    if (n < path.size()) mendCutPath(&cut[0], n);
+    std::u16string cut(path);
+    const size_t n = cutPath(path.data(), path.size(), fieldSize - 1, &cut[0]);
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = cut[i];
         field[i] = static_cast<WideChar>(kUnixConventions && c == u'\\' ? u'/' : c);

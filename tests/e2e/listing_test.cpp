@@ -275,6 +275,16 @@ TEST_F(Listing, LongNamesAndPathsAreBounded) {
     dots.file(std::string(256, 'f') + "/..", "");
     EXPECT_EQ((Names{std::string(257, 'd') + "\\_", std::string(256, 'e') + "\\__", std::string(256, 'f') + "/_"}),
               namesOf(dots));
+#if !defined(_WIN32)
+    // Names are UTF-8 here: the cut keeps whole characters, and one that
+    // backs off to just after a separator leaves "_", not an empty name.
+    const std::string ji = "\xE6\x97\xA5";
+    ArchiveWriter wide;
+    wide.file(std::string(256, 'k') + ji, "").file(std::string(257, 'm') + ji, "");
+    wide.file(std::string(257, 'g') + "\\" + ji, "");
+    EXPECT_EQ((Names{std::string(256, 'k') + ji, std::string(257, 'm'), std::string(257, 'g') + "\\_"}),
+              namesOf(wide));
+#endif
 }
 
 TEST_F(Listing, DeepNestingWithinTheLimitLists) {

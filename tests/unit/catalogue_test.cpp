@@ -152,6 +152,10 @@ TEST_F(Catalogue, PathsAtTheCapStaySafeAndBounded) {
         w.file(std::string(pad, 'b') + "\\..x", "");
         w.file(std::string(pad, 'c') + "/.y", "");
         w.file(std::string(pad, '\\'), "");
+        // UTF-8: a character the cap splits right after a separator, and a
+        // run of stray continuation bytes, which is no character to keep whole.
+        w.file(std::string(pad, 'd') + "/\xE6\x97\xA5\xE6\x9C\xAC", "");
+        w.file(std::string(pad, 'e') + "/" + std::string(200, '\x84'), "");
     }
     for (int d = 0; d < 40; ++d) w.dir(std::string(30, '/'));  // each level wants 60 bytes more
     w.file("..", "");

@@ -391,6 +391,8 @@ int main(int argc, char** argv) {
         const std::string smile = "\xF0\x9F\x98\x80" "x";                           // U+1F600, then x
         const std::string broken = std::string("a\xC3") + "b";                        // a truncated sequence
         const std::string longName(600, 'L');
+        // 1024 UTF-16 units whose cut at 1023 would split the pair after '\'.
+        const std::string cutPair = std::string(1021, 's') + "\\" + smile;
         const std::wstring folder = widen(scratch) + L"\x6863\x6848\\";               // 档案: not in code page 1252
         CreateDirectoryW(folder.c_str(), nullptr);
         const std::wstring arc = folder + L"\x65E5.kiv";
@@ -400,12 +402,16 @@ int main(int argc, char** argv) {
                                                  {smile, "", t},
                                                  {broken, "", t},
                                                  {"big", "", t, 5368709120ULL},
-                                                 {longName, "", t}})));
+                                                 {longName, "", t},
+                                                 {cutPair, "", t}})));
         const std::vector<std::wstring> wideNames = {L"\x65E5\x672C\x8A9E.txt", L"\x65E5\x672C.txt",
                                                      L"\x4E2D\x6587.txt", L"\xD83D\xDE00x", L"a\xFFFD" L"b",
-                                                     L"big", std::wstring(600, L'L')};
+                                                     L"big", std::wstring(600, L'L'),
+                                                     std::wstring(1021, L's') + L"\\_"};
         const std::vector<std::string> ansiNames = {"???.txt", "??.txt", "??.txt", "??x", "a?b", "big",
-                                                    std::string(259, 'L')};
+                                                    std::string(259, 'L'), std::string(259, 's')};
+        const std::vector<std::string> exNames = {"???.txt", "??.txt", "??.txt", "??x", "a?b", "big",
+                                                  longName, std::string(1021, 's') + "\\?"};
         // The narrow open cannot spell the path; the wide one opens it.
         h = openArchiveW(p, arc, result);
         CHECK_EQ_INT(result, 0);
@@ -445,7 +451,7 @@ int main(int argc, char** argv) {
                     static tHeaderDataEx x;
                     std::memset(&x, 0, sizeof x);
                     CHECK_EQ_INT(p.readHeaderEx(h, &x), 0);
-                    CHECK(std::string(x.FileName) == (i == 6 ? longName : ansiNames[i]));
+                    CHECK(std::string(x.FileName) == exNames[i]);
                     if (i == 5) CHECK_EQ_INT((uint64_t(x.UnpSizeHigh) << 32) | x.UnpSize, 5368709120ULL);
                 }
             }
