@@ -8,9 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <mutex>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
