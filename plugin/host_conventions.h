@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,40 @@ inline int fileTime(const Entry& e) {
     return kUnixConventions ? static_cast<int>(e.unixTime) : static_cast<int>(e.time);
 }
 
+// Copies `n` bytes with every '\\' turned into '/', eight at a time: it runs
+// once per listed entry. `out` may be `in`.
+inline uint64_t withSlashes(uint64_t w) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t x = w ^ (kOnes * '\\');
+    // The high bit of each byte that was a '\\', exactly: no carry crosses
+    // a byte.
+    const uint64_t hit = ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+    return w ^ ((hit >> 7) * static_cast<uint64_t>('\\' ^ '/'));
+}
+
+inline void copyWithSlashes(char* out, const char* in, size_t n) {
+    uint64_t w;
+    if (n < 8) {
+        w = 0;
+        std::memcpy(&w, in, n);
+        w = withSlashes(w);
+        std::memcpy(out, &w, n);
+        return;
+    }
+    // The last word is read before anything is written, so that it may
+    // overlap the others even when `out` is `in`.
+    uint64_t last;
+    std::memcpy(&last, in + n - 8, 8);
+    for (size_t i = 0; i + 8 < n; i += 8) {
+        std::memcpy(&w, in + i, 8);
+        w = withSlashes(w);
+        std::memcpy(out + i, &w, 8);
+    }
+    last = withSlashes(last);
+    std::memcpy(out + n - 8, &last, 8);
+}
+
 // FileName: the entry's path, cut to the field (terminator included) as
 // cutPath cuts (never inside a UTF-8 character on POSIX, where names are
 // UTF-8), with '/' between components under Unix conventions.
@@ -57,6 +92,9 @@ inline void copyName(char* field, size_t fieldSize, const char* path, size_t len
         constexpr bool utf8 = true;
 #endif
         n = cutPath(path, length, n, utf8, field);
+        if (kUnixConventions) copyWithSlashes(field, field, n);
+    } else if (kUnixConventions) {
+        copyWithSlashes(field, path, n);
     } else {
 #if defined(__GNUC__)
         // Hide the bound: for short names the library's copy beats the inline
@@ -66,9 +104,6 @@ inline void copyName(char* field, size_t fieldSize, const char* path, size_t len
         std::memcpy(field, path, n);
     }
     field[n] = 0;
-    if (!kUnixConventions) return;
-    char* const end = field + n;
-    for (char* p = field; (p = static_cast<char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)))); ++p) *p = '/';
 }
 
 // The wide FileName: the same cut, counted in UTF-16 units, never between

@@ -232,6 +232,26 @@ TEST_F(Listing, UnixConventionsSpellTheSameEntries) {
         EXPECT_EQ(windows[i].packSize, unix[i].packSize);
     }
     EXPECT_EQ(std::string(257, 'n') + "/_", unix.back().name);  // cut at 259 bytes and mended first
+
+    // Separators at every position of paths of every length up to 3 words,
+    // beside bytes one away from '\\' (the swap works a word at a time).
+    ArchiveWriter mixed;
+    for (size_t n = 1; n <= 26; ++n) {
+        std::string name;
+        for (size_t i = 0; i < n; ++i) name += i % 3 == 1 ? '\\' : "][a\xDC"[(i + n) % 4];
+        mixed.file(name, "");
+    }
+    const std::string mixedPath = save(mixed);
+    const auto mixedUnix = list(mixedPath);
+    loadPlugin();
+    const auto mixedWindows = list(mixedPath);
+    ASSERT_EQ(26u, mixedUnix.size());
+    ASSERT_EQ(mixedWindows.size(), mixedUnix.size());
+    for (size_t i = 0; i < mixedUnix.size(); ++i) {
+        std::string slashed = mixedWindows[i].name;
+        for (char& c : slashed) c = c == '\\' ? '/' : c;
+        EXPECT_EQ(slashed, mixedUnix[i].name);
+    }
 }
 
 TEST_F(Listing, NamesAreConvertedAndMadeSafe) {
