@@ -78,25 +78,21 @@ template <typename Char>
 size_t finishCut(const Char* text, size_t cut, size_t room, Char* out) {
     if (out != text)
         for (size_t i = 0; i < cut; ++i) out[i] = text[i];
-    if (cut == room) {
-        mendCut(out, cut);
-        return cut;
-    }
     // Backed off below the cap: an empty last component would name the
     // folder itself.
-    if (cut == 0 || isSeparator(out[cut - 1])) out[cut++] = '_';
+    if (cut < room && (cut == 0 || isSeparator(out[cut - 1]))) out[cut++] = '_';
     mendCut(out, cut);
     return cut;
 }
 }  // namespace
 
 size_t cutPath(const char* text, size_t length, size_t room, bool utf8, char* out) {
-    if (length <= room) return finishCut(text, length, length, out);
+    (void)length;  // more than room: text[room] is there to look at
     return finishCut(text, utf8 ? wholeCharacters(text, room) : room, room, out);
 }
 
 size_t cutPath(const char16_t* text, size_t length, size_t room, char16_t* out) {
-    if (length <= room) return finishCut(text, length, length, out);
+    (void)length;
     return finishCut(text, wholeCharacters(text, room), room, out);
 }
 

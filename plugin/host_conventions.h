@@ -46,8 +46,7 @@ inline int fileTime(const Entry& e) {
     return kUnixConventions ? static_cast<int>(e.unixTime) : static_cast<int>(e.time);
 }
 
-// Copies `n` bytes with every '\\' turned into '/', eight at a time: it runs
-// once per listed entry. `out` may be `in`.
+// Eight bytes with every '\\' turned into '/'.
 inline uint64_t withSlashes(uint64_t w) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
@@ -58,6 +57,8 @@ inline uint64_t withSlashes(uint64_t w) {
     return w ^ ((hit >> 7) * static_cast<uint64_t>('\\' ^ '/'));
 }
 
+// Copies `n` bytes with every '\\' turned into '/', a word at a time: it
+// runs once per listed entry. `out` may be `in`.
 inline void copyWithSlashes(char* out, const char* in, size_t n) {
     uint64_t w;
     if (n < 8) {
@@ -110,10 +111,16 @@ inline void copyName(char* field, size_t fieldSize, const char* path, size_t len
 // the two halves of a surrogate pair.
 template <typename WideChar>
 inline void copyWideName(WideChar* field, size_t fieldSize, const std::u16string& path) {
-    std::u16string cut(path);
-    const size_t n = cutPath(path.data(), path.size(), fieldSize - 1, &cut[0]);
+    const char16_t* name = path.data();
+    size_t n = path.size();
+    std::u16string cut;
+    if (n > fieldSize - 1) {
+        cut.resize(fieldSize - 1);
+        n = cutPath(path.data(), path.size(), fieldSize - 1, &cut[0]);
+        name = cut.data();
+    }
     for (size_t i = 0; i < n; ++i) {
-        const char16_t c = cut[i];
+        const char16_t c = name[i];
         field[i] = static_cast<WideChar>(kUnixConventions && c == u'\\' ? u'/' : c);
     }
     field[n] = 0;
