@@ -78,7 +78,7 @@ build_plugin() {   # toolchain prefix builddir tests(ON/OFF)
   [[ "$tests" == ON ]] && extra+=(-DGTest_DIR="$prefix/lib/cmake/GTest")
   cmake -S "$root" -B "$bdir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DKIV_DEPS_PREFIX="$prefix" \
-    -DKIV_BUILD_TESTS="$tests" -DKIV_BUILD_BENCH=OFF "${extra[@]}"
+    -DKIV_BUILD_TESTS="$tests" -DKIV_BUILD_BENCH=ON "${extra[@]}"
   # The plug-in and the Windows test programs first, so the inspection and
   # the dialog tests can run even when another test program fails to build.
   cmake --build "$bdir" -j"$jobs" --target kiv
