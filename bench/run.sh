@@ -256,11 +256,13 @@ check_output() { # check_output KEY FILE EXPECTED_SIZE
     error "$1: the extracted bytes differ from the entry's ($2: $got bytes)"
   fi
 }
-# check_entries KEY DIR: the many entries, each against its slice of the text.
+# check_entries KEY DIR [NAME]: the many entries, each against its slice of
+# the text; NAME is the printf form of the files' names (the entries' own,
+# or the streams' for the baseline).
 check_entries() {
   local k f
   for ((k = 0; k < MANY_ENTRIES; k++)); do
-    f=$(printf '%s/entry%03d.txt' "$2" "$k")
+    f=$(printf "%s/${3:-entry%03d.txt}" "$2" "$k")
     if [ "$(stat -c %s "$f" 2>/dev/null)" != "$ENTRY_SIZE" ] ||
       ! cmp -s -n "$ENTRY_SIZE" "$f" "$TEXT" 0 $((k * ENTRY_SIZE)); then
       error "$1: $f differs from the entry's bytes"
@@ -332,7 +334,7 @@ for ((i = 0; i < REPEAT; i++)); do
     [ "$i" = 0 ] && check_entries "extract 64 entries" "$OUT/e"
   fresh "$OUT/e"; mkdir -p "$OUT/e"
   timed b.e /dev/null "$INFLATE" --each "$OUT/e" "${E_STREAMS[@]}"
-  [ "$i" = 0 ] && check_entries "baseline 64 streams" "$OUT/e"
+  [ "$i" = 0 ] && check_entries "baseline 64 streams" "$OUT/e" "$(basename "$E")-%03d.stream"
   fresh "$OUT/e"
   timed t.e /dev/null "$HOST" --plugin "$PLUGIN" test "$E.kiv"
   timed b0.e /dev/null "$INFLATE" --each - "${E_STREAMS[@]}"
@@ -378,8 +380,7 @@ done
 # 6. Under Wine: the Windows builds against the inflate loop built with the
 # same mingw zlib, both run by the same Wine (its start-up is in both).
 # One Wine server is kept running for all of them.
-WINE_STATE=""
-declare -A WIN
+declare -A WIN WINE_WHY
 WIN[64]=${KIV_BENCH_WIN64:-$REPO/build-win64}
 WIN[32]=${KIV_BENCH_WIN32:-$REPO/build-win32}
 wine_ready() { # wine_ready BITS: empty when the runs can go, else why not
@@ -396,7 +397,7 @@ wine_ready() { # wine_ready BITS: empty when the runs can go, else why not
 }
 for bits in 64 32; do
   why=$(wine_ready "$bits")
-  WINE_STATE="$WINE_STATE $bits:${why:-ok}"
+  WINE_WHY[$bits]=${why:-ok}
   [ -n "$why" ] && continue
   b=${WIN[$bits]}
   plugin=$b/kiv.wcx64; [ "$bits" = 32 ] && plugin=$b/kiv.wcx
@@ -421,7 +422,7 @@ for bits in 64 32; do
       [ "$i" = 0 ] && check_entries "wine$bits extract entries" "$OUT/w"
     fresh "$OUT/w"; mkdir -p "$OUT/w"
     timed "wb$bits.e" /dev/null "${wine_in[@]}" "$b/inflate_baseline.exe" --each "$OUT/w" "${E_STREAMS[@]}"
-    [ "$i" = 0 ] && check_entries "wine$bits baseline entries" "$OUT/w"
+    [ "$i" = 0 ] && check_entries "wine$bits baseline entries" "$OUT/w" "$(basename "$E")-%03d.stream"
     fresh "$OUT/w"
   done
   WINEPREFIX="$b/wineprefix-bench" /usr/lib/wine/wineserver -k 2>/dev/null
@@ -550,7 +551,7 @@ echo "   same mingw zlib, both under the same Wine (start-up included), paired, 
 printf "   %-10s %-9s %9s  %-24s %9s %6s %6s  %-8s %s\n" "file" "entries" "time (s)" "baseline" "time (s)" \
   "best" "median" "target" ""
 wrow() { # wrow BITS KEY LABEL ENTRIES BASENAME TARGET
-  local why; why=$(echo "$WINE_STATE" | tr ' ' '\n' | sed -n "s/^$1://p")
+  local why=${WINE_WHY[$1]:-}
   if [ "$why" != ok ]; then
     printf "   %-10s %-9s not measured: %s\n" "$3" "$4" "${why:-not run}"
     return
