@@ -275,6 +275,9 @@ DecodingReader::Step InflateReader::replayZlib() {
         }
         if (got == 0) return Step::Ok;  // wants more input
     }
+    // The input may have run out just as the dropping ended: zlib would
+    // call that a failure, where it only needs the next bytes.
+    if (z.avail_in == 0) return Step::Ok;
     return GZReader::decode();
 }
 

@@ -1,4 +1,6 @@
-// GZReader and BZ2Reader: the same contract over both decoders.
+// GZReader, BZ2Reader and InflateReader's engines: the same contract over
+// every decoder; then the streams on which the fast inflate engines must
+// end exactly where zlib ends.
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -10,11 +12,14 @@
 #include "readers/bz2_reader.h"
 #include "readers/file_reader.h"
 #include "readers/gz_reader.h"
+#include "readers/inflate_reader.h"
+#include "tests/support/deflate_craft.h"
 #include "tests/support/memory_reader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/time_limit.h"
 
 using kiv::FileReader;
+using kiv::InflateReader;
 using kiv::Reader;
 using Bytes = std::vector<uint8_t>;
 
@@ -52,13 +57,44 @@ Bytes pseudoText(size_t n, unsigned seed) {
     return out;
 }
 
-enum class Codec { Zlib, Bzip2 };
+// Zlib is GZReader; Whole and Stream are InflateReader's fast engines.
+enum class Codec { Zlib, Bzip2, Whole, Stream };
+
+std::unique_ptr<kiv::DecodingReader> makeReader(Codec codec, Reader* source, int64_t start, uint64_t storedSize,
+                                                uint64_t size) {
+    switch (codec) {
+        case Codec::Zlib: return std::make_unique<kiv::GZReader>(source, start);
+        case Codec::Bzip2: return std::make_unique<kiv::BZ2Reader>(source, start);
+        case Codec::Whole:
+            return std::make_unique<InflateReader>(source, start, InflateReader::Engine::Whole, storedSize, size);
+        case Codec::Stream: return std::make_unique<InflateReader>(source, start, InflateReader::Engine::Stream);
+    }
+    return nullptr;
+}
+
+bool built(Codec codec) {
+    return codec == Codec::Whole    ? InflateReader::built(InflateReader::Engine::Whole)
+           : codec == Codec::Stream ? InflateReader::built(InflateReader::Engine::Stream)
+                                    : true;
+}
 
 struct DecodingFixture : ::testing::TestWithParam<Codec> {
     kivtest::TempDir dir;
     std::unique_ptr<FileReader> file;
+    // The last stream compress() made: its length and its data's, which the
+    // whole-stream engine is given as the catalogue would give them.
+    uint64_t packed = 0, plain = 0;
 
-    Bytes compress(const Bytes& in) { return GetParam() == Codec::Zlib ? deflateBytes(in) : bzipBytes(in); }
+    void SetUp() override {
+        if (!built(GetParam())) GTEST_SKIP() << "engine not in this build";
+    }
+
+    Bytes compress(const Bytes& in) {
+        Bytes out = GetParam() == Codec::Bzip2 ? bzipBytes(in) : deflateBytes(in);
+        packed = out.size();
+        plain = in.size();
+        return out;
+    }
 
     // Writes `stream` at offset 100 of a file and opens the file.
     void place(const Bytes& stream, const Bytes& after = {}) {
@@ -68,9 +104,9 @@ struct DecodingFixture : ::testing::TestWithParam<Codec> {
         kivtest::writeFile(dir.file("a"), f);
         file = std::make_unique<FileReader>(dir.file("a").c_str());
     }
-    std::unique_ptr<Reader> reader(int64_t start = 100) {
-        if (GetParam() == Codec::Zlib) return std::make_unique<kiv::GZReader>(file.get(), start);
-        return std::make_unique<kiv::BZ2Reader>(file.get(), start);
+    std::unique_ptr<Reader> reader(int64_t start = 100) { return reader(start, packed, plain); }
+    std::unique_ptr<Reader> reader(int64_t start, uint64_t storedSize, uint64_t size) {
+        return makeReader(GetParam(), file.get(), start, storedSize, size);
     }
 };
 
@@ -139,7 +175,7 @@ TEST_P(DecodingFixture, TwoReadersOverOneSourceInterleave) {
     Bytes both = ca;
     both.insert(both.end(), cb.begin(), cb.end());
     place(both);
-    auto ra = reader(100), rb = reader(100 + static_cast<int64_t>(ca.size()));
+    auto ra = reader(100, ca.size(), a.size()), rb = reader(100 + static_cast<int64_t>(ca.size()), cb.size(), b.size());
     Bytes ga, gb;
     uint8_t buf[333];
     for (;;) {
@@ -193,9 +229,7 @@ TEST_P(DecodingFixture, DamagedStreamDeliversTheSameBytesHoweverItArrives) {
     for (size_t i = bad.size() / 2; i < bad.size() / 2 + 16; ++i) bad[i] ^= 0xA5;
     const auto drain = [&](int chunk, uint64_t limit, bool* exceeded) {
         kivtest::MemoryReader source(bad, chunk);
-        std::unique_ptr<kiv::DecodingReader> r;
-        if (GetParam() == Codec::Zlib) r = std::make_unique<kiv::GZReader>(&source, 0);
-        else r = std::make_unique<kiv::BZ2Reader>(&source, 0);
+        auto r = makeReader(GetParam(), &source, 0, bad.size(), data.size());
         r->limitOutput(limit);
         Bytes got;
         uint8_t buf[3001];
@@ -220,13 +254,254 @@ TEST_P(DecodingFixture, DamagedStreamDeliversTheSameBytesHoweverItArrives) {
 
 TEST_P(DecodingFixture, NullSource) {
     try {
-        if (GetParam() == Codec::Zlib) kiv::GZReader r(nullptr, 0);
-        else kiv::BZ2Reader r(nullptr, 0);
+        makeReader(GetParam(), nullptr, 0, 5, 5);
         FAIL();
     } catch (const kiv::ReaderError& e) {
         EXPECT_STREQ("Passed NULL reader!", e.what());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, DecodingFixture, ::testing::Values(Codec::Zlib, Codec::Bzip2),
-                         [](const auto& info) { return info.param == Codec::Zlib ? "zlib" : "bzip2"; });
+const char* codecName(const ::testing::TestParamInfo<Codec>& info) {
+    switch (info.param) {
+        case Codec::Zlib: return "zlib";
+        case Codec::Bzip2: return "bzip2";
+        case Codec::Whole: return "whole";
+        case Codec::Stream: return "stream";
+    }
+    return "?";
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, DecodingFixture, ::testing::Values(Codec::Zlib, Codec::Bzip2, Codec::Whole, Codec::Stream),
+                         codecName);
+
+// ---------------------------------------------------------------------------
+// Streams zlib refuses, and streams it takes that the fast engines leave to
+// it: every engine must deliver exactly zlib's bytes and end there. Each
+// trailer is the Adler-32 of what a decoder taking the blocks at their word
+// would make, so an engine without our patch would end these streams
+// "cleanly" with other bytes than zlib's.
+
+namespace {
+
+using kivtest::DeflateCraft;
+using Lengths = DeflateCraft::Lengths;
+
+struct Crafted {
+    std::string name;
+    Bytes stream;
+};
+
+// 'a', 'b', the end of block and the match length 3, two bits each.
+Lengths abLiterals(size_t count = 258) {
+    Lengths l(count, 0);
+    l['a'] = l['b'] = l[256] = l[257] = 2;
+    return l;
+}
+
+Bytes repeated(const std::string& unit, size_t n) {
+    Bytes out;
+    while (out.size() < n) out.insert(out.end(), unit.begin(), unit.end());
+    out.resize(n);
+    return out;
+}
+
+std::vector<Crafted> craftedStreams() {
+    std::vector<Crafted> all;
+    const auto add = [&](const std::string& name, const DeflateCraft& c, const Bytes& adlerOf, uint8_t cmf = 0x78) {
+        all.push_back({name, c.zlib(adlerOf, cmf)});
+    };
+    {
+        DeflateCraft c;  // a plain stream every engine decodes itself
+        c.dynamicHeader(true, abLiterals(), {1, 1}).literal('a').literal('b').match(3, 2).endOfBlock();
+        add("valid", c, text("ababa"));
+        add("bad trailer", c, text("ababb"));
+        add("window beyond 32 KiB", c, text("ababa"), 0x88);
+    }
+    {
+        DeflateCraft c;  // 287 litlen codes: zlib allows 286
+        c.dynamicHeader(true, abLiterals(287), {1, 1}).literal('a').literal('b').match(3, 2).endOfBlock();
+        add("287 litlen codes", c, text("ababa"));
+    }
+    {
+        Lengths dist(31, 0);
+        dist[0] = dist[1] = 1;
+        DeflateCraft c;  // 31 distance codes: zlib allows 30
+        c.dynamicHeader(true, abLiterals(), dist).literal('a').literal('b').match(3, 2).endOfBlock();
+        add("31 distance codes", c, text("ababa"));
+    }
+    {
+        // After the first distance length, 11 zeros run past the last one.
+        const Lengths lit = abLiterals();
+        std::vector<std::pair<int, int>> sequence;
+        for (uint8_t l : lit) sequence.push_back({l, 0});
+        sequence.push_back({1, 0});
+        sequence.push_back({18, 0});
+        DeflateCraft c;
+        c.dynamicHeader(true, lit, {1, 0}, sequence).literal('a').literal('b').match(3, 1).endOfBlock();
+        add("lengths repeated past the end", c, text("abbbb"));
+    }
+    {
+        Lengths lit(257, 0);
+        lit[256] = 1;
+        DeflateCraft c;  // the only litlen codeword is '0'; '1' is sent
+        c.dynamicHeader(false, lit, {1, 1}).bits(1, 1).storedBlock(true, text("ab"));
+        add("unused litlen codeword", c, text("ab"));
+    }
+    {
+        DeflateCraft c;  // the only distance codeword is '0'; '1' is sent
+        c.dynamicHeader(true, abLiterals(), {1}).literal('a').literal('b').symbol(257).bits(1, 1).endOfBlock();
+        add("unused distance codeword", c, text("abbbb"));
+    }
+    {
+        DeflateCraft c;  // no distance codes, and a match
+        c.dynamicHeader(true, abLiterals(), {0}).literal('a').literal('b').symbol(257).bits(0, 1).endOfBlock();
+        add("match without distance codes", c, text("abbbb"));
+    }
+    {
+        DeflateCraft c;  // litlen symbol 286 exists only in the fixed code
+        c.fixedHeader(true).literal('a').literal('b').symbol(286).distance(1).endOfBlock();
+        Bytes out = text("ab");
+        for (int i = 0; i < 258; ++i) out.push_back(out[out.size() - 2]);
+        add("litlen symbol 286", c, out);
+    }
+    {
+        const Bytes before = pseudoText(30000, 21);
+        DeflateCraft c;  // distance symbol 30 exists only in the fixed code
+        c.storedBlock(false, before).fixedHeader(true).symbol(257).distance(30, 0, 13).endOfBlock();
+        Bytes out = before;
+        for (int i = 0; i < 3; ++i) out.push_back(out[out.size() - 24577]);
+        add("distance symbol 30", c, out);
+    }
+    {
+        Lengths lit(258, 0);
+        lit['a'] = lit['b'] = lit[256] = 2;
+        DeflateCraft c;  // three of four codewords
+        c.dynamicHeader(true, lit, {1, 1}).literal('a').literal('b').endOfBlock();
+        add("incomplete litlen code", c, text("ab"));
+    }
+    {
+        DeflateCraft c;
+        c.dynamicHeader(true, abLiterals(), {2, 2}).literal('a').literal('b').match(3, 2).endOfBlock();
+        add("incomplete distance code", c, text("ababa"));
+    }
+    {
+        Lengths precode(19, 0);
+        precode[0] = precode[1] = precode[2] = 3;
+        DeflateCraft c;
+        c.dynamicHeader(true, abLiterals(), {1, 1}, {}, precode).literal('a').literal('b').match(3, 2).endOfBlock();
+        add("incomplete code length code", c, text("ababa"));
+    }
+    {
+        DeflateCraft c;
+        c.dynamicHeader(true, abLiterals(), {1, 1}).literal('a').match(3, 2).endOfBlock();
+        add("distance beyond the start", c, text("a"));
+    }
+    // zlib takes these; the patched engines leave them to it.
+    {
+        DeflateCraft c;
+        c.dynamicHeader(true, abLiterals(), {1}).literal('a').literal('b').match(3, 1).endOfBlock();
+        add("one distance code", c, text("abbbb"));
+    }
+    {
+        Lengths lit(257, 0);
+        lit['a'] = 1;
+        lit['b'] = lit[256] = 2;
+        DeflateCraft c;
+        c.dynamicHeader(true, lit, {0}).literal('a').literal('b').endOfBlock();
+        add("no distance codes", c, text("ab"));
+    }
+    // Long streams whose end the fast engines leave to zlib, after they have
+    // delivered most of it: zlib must take over where they stopped.
+    {
+        const Bytes data = pseudoText(1 << 20, 23);
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        Bytes raw(deflateBound(&z, data.size()) + 64);
+        z.next_in = const_cast<uint8_t*>(data.data());
+        z.avail_in = static_cast<uInt>(data.size());
+        z.next_out = raw.data();
+        z.avail_out = static_cast<uInt>(raw.size());
+        deflate(&z, Z_SYNC_FLUSH);
+        raw.resize(raw.size() - z.avail_out);
+        deflateEnd(&z);
+        Bytes out = data;
+        const Bytes tail = text("abbbb");
+        out.insert(out.end(), tail.begin(), tail.end());
+        DeflateCraft refused, taken;
+        refused.blocks(raw).dynamicHeader(true, abLiterals(), {1}).literal('a').literal('b').symbol(257).bits(1, 1).endOfBlock();
+        add("1 MiB, then an unused distance codeword", refused, out);
+        taken.blocks(raw).dynamicHeader(true, abLiterals(), {1}).literal('a').literal('b').match(3, 1).endOfBlock();
+        add("1 MiB, then one distance code", taken, out);
+        DeflateCraft cut;
+        cut.blocks(Bytes(raw.begin(), raw.begin() + static_cast<long>(raw.size() * 3 / 4)));
+        all.push_back({"1 MiB, cut", cut.raw()});
+        all.back().stream.insert(all.back().stream.begin(), {0x78, 0xDA});
+    }
+    return all;
+}
+
+Bytes drainAll(kiv::DecodingReader& r, int step) {
+    Bytes got;
+    std::vector<uint8_t> buf(static_cast<size_t>(step));
+    for (int n; (n = r.read(buf.data(), step)) > 0;) got.insert(got.end(), buf.data(), buf.data() + n);
+    return got;
+}
+
+}  // namespace
+
+TEST(InflateEngines, EndWhereZlibEndsWithZlibsBytes) {
+    const std::vector<Crafted> streams = craftedStreams();
+    for (const Codec engine : {Codec::Whole, Codec::Stream}) {
+        if (!built(engine)) continue;
+        for (const Crafted& c : streams) {
+            kivtest::MemoryReader whole(c.stream);
+            kiv::GZReader zlib(&whole, 0);
+            const Bytes expected = drainAll(zlib, 4096);
+            for (const int chunk : {0, 1, 7}) {
+                for (const int step : {1, 5000, 300000}) {
+                    kivtest::MemoryReader source(c.stream, chunk);
+                    InflateReader r(&source, 0, engine == Codec::Whole ? InflateReader::Engine::Whole
+                                                                       : InflateReader::Engine::Stream,
+                                    c.stream.size(), 2 << 20);
+                    const Bytes got = drainAll(r, step);
+                    ASSERT_EQ(expected.size(), got.size()) << c.name << ", " << codecName({engine, 0})
+                                                           << ", chunk " << chunk << ", reads of " << step;
+                    ASSERT_EQ(expected, got) << c.name;
+                    // Only the plain stream stays with ISA-L; libdeflate
+                    // also takes the lone and the missing distance code,
+                    // failing at an unused codeword as zlib does.
+                    const bool kept = c.name == "valid" ||
+                                      (engine == Codec::Whole && (c.name == "one distance code" ||
+                                                                  c.name == "no distance codes" ||
+                                                                  c.name == "1 MiB, then one distance code"));
+                    EXPECT_EQ(kept, r.engine() != InflateReader::Engine::Zlib) << c.name;
+                }
+            }
+        }
+    }
+}
+
+// The whole-stream engine trusts the catalogue's sizes only as far as they
+// hold: a stored size too short for the stream, or a size short of what it
+// decodes to, leave the stream to zlib, which reads on as far as it goes.
+TEST(InflateEngines, WholeStreamSizesThatDoNotHoldGoToZlib) {
+    if (!built(Codec::Whole)) GTEST_SKIP() << "engine not in this build";
+    const Bytes data = pseudoText(100000, 31);
+    const Bytes stream = deflateBytes(data);
+    Bytes file = stream;
+    const Bytes after = pseudoText(5000, 32);
+    file.insert(file.end(), after.begin(), after.end());
+    const struct {
+        uint64_t storedSize, size;
+        bool zlib;
+    } cases[] = {{stream.size(), data.size(), false},
+                 {file.size(), data.size() + 1, false},  // bytes after the stream are ignored
+                 {stream.size() - 1, data.size(), true},
+                 {stream.size(), data.size() - 1, true}};
+    for (const auto& k : cases) {
+        kivtest::MemoryReader source(file, 3);
+        InflateReader r(&source, 0, InflateReader::Engine::Whole, k.storedSize, k.size);
+        EXPECT_EQ(data, drainAll(r, 4096)) << k.storedSize << " " << k.size;
+        EXPECT_EQ(k.zlib, r.engine() == InflateReader::Engine::Zlib) << k.storedSize << " " << k.size;
+    }
+}
