@@ -67,7 +67,7 @@ public:
 
     // Each of the two buffers of the whole-stream engine holds at most this
     // much: entries with more stored or decoded bytes are streamed.
-    static constexpr uint64_t kWholeLimit = 8u << 20;
+    static constexpr uint64_t kWholeLimit = 4u << 20;
 
     // Whether this build has the engine (Zlib always).
     static bool built(Engine engine);
