@@ -115,7 +115,8 @@ struct ProgressName {
 
 int extractCurrentEntry(ArchiveContext& context, const char* destPath, const char* destName) {
     if (!destName) return extractCurrentEntry(context, nullptr);
-    return extractCurrentEntry(context, platform::Path(destPath ? std::string(destPath) + destName : std::string(destName)));
+    platform::Path destination(destPath);
+    return extractCurrentEntry(context, destination.appendComponent(platform::Path(destName)));
 }
 
 int extractCurrentEntry(ArchiveContext& context, const platform::Path& destination) {

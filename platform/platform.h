@@ -45,6 +45,10 @@ public:
         wide_ += tail.wide_;
         return *this;
     }
+    // Appends `name` (of this path's form) as a name inside this folder: the
+    // platform's separator goes between unless this path is empty or ends
+    // in a separator already.
+    Path& appendComponent(const Path& name);
     // Up to and including the last '\' or '/'; empty when there is none.
     Path folder() const {
         Path p = *this;

@@ -36,6 +36,12 @@ std::string folderOf(const std::string& path) {
 }
 }  // namespace
 
+// POSIX names only '/' a separator: '\\' is a character of file names.
+Path& Path::appendComponent(const Path& name) {
+    if (!narrow_.empty() && narrow_.back() != '/') narrow_ += '/';
+    return *this += name;
+}
+
 void setModuleHandle(void* handle) { module.store(handle); }
 void* moduleHandle() { return module.load(); }
 

@@ -46,6 +46,23 @@ const WORD kPasswordDialog = 101;
 
 }  // namespace
 
+Path& Path::appendComponent(const Path& name) {
+    if (isWide_) {
+        if (!wide_.empty() && wide_.back() != u'\\' && wide_.back() != u'/') wide_ += u'\\';
+        return *this += name;
+    }
+    // In a double-byte ANSI code page the last byte may be the second half
+    // of a character, which is no separator even when it is 5C.
+    bool endsInSeparator = false;
+    for (size_t i = 0; i < narrow_.size(); ++i) {
+        const char c = narrow_[i];
+        endsInSeparator = c == '\\' || c == '/';
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < narrow_.size()) ++i;
+    }
+    if (!narrow_.empty() && !endsInSeparator) narrow_ += '\\';
+    return *this += name;
+}
+
 void setModuleHandle(void* handle) { g_module.store(static_cast<HMODULE>(handle)); }
 
 void* moduleHandle() { return g_module.load(); }

@@ -200,8 +200,9 @@ KIV_EXPORT int WCX_CALL ProcessFileW(void* hArcData, int Operation, WCHAR* DestP
     if (!context) return E_BAD_ARCHIVE;
     try {
         if (Operation == PK_TEST || !DestName) return kiv::extractCurrentEntry(*context, nullptr);
-        // Joined as the narrow function joins them: no separator added.
-        return kiv::extractCurrentEntry(*context, platform::Path::wide(wideText(DestPath) + wideText(DestName)));
+        // Joined as the narrow function joins them.
+        platform::Path destination = platform::Path::wide(wideText(DestPath));
+        return kiv::extractCurrentEntry(*context, destination.appendComponent(platform::Path::wide(wideText(DestName))));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {

@@ -472,9 +472,11 @@ int main(int argc, char** argv) {
             static tHeaderDataExW w;
             for (int i = 0; i < 3; ++i) {
                 CHECK_EQ_INT(p.readHeaderExW(h, &w), 0);
-                std::wstring dir = out, name = wideName(w);
+                // The third folder comes without its separator: one is put between.
+                std::wstring dir = i == 2 ? out.substr(0, out.size() - 1) : out, name = wideName(w);
                 CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
                 if (i == 0) CHECK(g_wideProgressName == out + wideNames[0]);
+                if (i == 2) CHECK(g_wideProgressName == out + wideNames[2]);
                 // A second extraction replaces the file through a temporary one.
                 if (i == 1) CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
             }
