@@ -75,7 +75,7 @@ struct ProgressName {
 
     ProgressName(const ArchiveContext& context, const Entry& entry, const platform::Path* destination) {
         if (context.progressCallbackW) {
-            if (!destination) wide = widePath(entry);
+            if (!destination) wide = widePath(entry, context.legacyCodePage);
             else if (destination->isWide()) wide = destination->units();
             else wide = hostToUtf16(destination->narrow());
             wide.push_back(0);

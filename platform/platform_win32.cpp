@@ -116,14 +116,19 @@ void cutAtHostTerminator(std::string& utf8) {
     if (nul != std::string::npos) utf8.resize(nul);
 }
 
-std::u16string ansiToUtf16(const std::string& ansi) {
+std::u16string ansiToUtf16(const std::string& ansi, unsigned codePage) {
     const int len = static_cast<int>(ansi.size());
     if (len == 0) return std::u16string();
-    const int wideLen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, nullptr, 0);
+    const UINT cp = codePage != 0 ? codePage : CP_ACP;
+    const int wideLen = MultiByteToWideChar(cp, 0, ansi.data(), len, nullptr, 0);
     if (wideLen <= 0) return std::u16string();
     std::wstring wide(static_cast<size_t>(wideLen), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, &wide[0], wideLen);
+    MultiByteToWideChar(cp, 0, ansi.data(), len, &wide[0], wideLen);
     return std::u16string(wide.begin(), wide.end());
+}
+
+bool knowsCodePage(unsigned codePage) {
+    return codePage != 0 && codePage <= 65535 && IsValidCodePage(codePage) != 0;
 }
 
 std::string utf16ToAnsi(const std::u16string& text) {

@@ -187,7 +187,8 @@ KIV_EXPORT int WCX_CALL ReadHeaderExW(void* hArcData, tHeaderDataExW* HeaderData
     if (!entry) return E_END_ARCHIVE;
     fillExFields(*HeaderData, *entry);
     try {
-        kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR), kiv::widePath(*entry));
+        kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR),
+                                kiv::widePath(*entry, openContext(hArcData)->legacyCodePage));
     } catch (...) {
         return E_NO_MEMORY;
     }

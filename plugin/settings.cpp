@@ -49,12 +49,19 @@ void readSettings(ArchiveContext& context) {
     if (path.empty()) return;
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (!f) return;
+    bool codePageNamed = false;
+    int codePage = 0;
     // Pieces of at most 79 characters; each piece counts as a line of its own.
     char piece[80];
     while (std::fgets(piece, sizeof piece, f)) {
         char* eq = std::strchr(piece, '=');
         if (!eq) continue;
         *eq = 0;
+        if (std::strcmp(piece, "legacyCodePage") == 0) {
+            codePageNamed = true;
+            codePage = leadingNumber(eq + 1);
+            continue;
+        }
         for (const Key& key : kKeys) {
             if (std::strcmp(piece, key.name) == 0) {
                 context.*key.flag = std::atoi(eq + 1) != 0 ? 1 : 0;
@@ -63,6 +70,11 @@ void readSettings(ArchiveContext& context) {
         }
     }
     std::fclose(f);
+    // A number the platform cannot convert keeps the default: the archive
+    // still opens, its names read as they would without the line.
+    if (codePageNamed)
+        context.legacyCodePage =
+            codePage > 0 && platform::knowsCodePage(static_cast<unsigned>(codePage)) ? static_cast<unsigned>(codePage) : 0;
 }
 
 void writeDefaultSettings() {
