@@ -201,10 +201,6 @@ void clearOwnerWindow();
 // controlling terminal; otherwise the answer is Cancel.
 using InputBoxFunction = int (*)(char* caption, char* prompt, int masked, char* value, int valueMaxLength);
 void setInputBox(InputBoxFunction box);
-// The folder a Linux file manager keeps its plug-ins' settings in, as its
-// start-up call passes it; "" when none was passed.
-void setConfigFolder(const char* folder);
-std::string configFolder();
 #endif
 
 }  // namespace platform

@@ -349,20 +349,6 @@ unsigned beepCount() { return beeps.load(); }
 
 void setInputBox(InputBoxFunction box) { inputBox.store(box); }
 
-// Set by the host's start-up call, read by settings lookups on any thread.
-std::mutex configFolderLock;
-std::string configFolderPath;
-
-void setConfigFolder(const char* folder) {
-    std::lock_guard<std::mutex> hold(configFolderLock);
-    configFolderPath = folder ? folder : "";
-}
-
-std::string configFolder() {
-    std::lock_guard<std::mutex> hold(configFolderLock);
-    return configFolderPath;
-}
-
 void clearOwnerWindow() {}
 
 namespace {

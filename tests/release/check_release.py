@@ -29,12 +29,13 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "windows"))
 from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
-             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx"]
+             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
+             "PackSetDefaultParams"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
 SETTINGS = ["flatArchive", "hideEmptyDirs", "hideStoredFiles", "hideStoredLinks",
-            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks"]
+            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks", "legacyCodePage"]
 
 failures = []
 
