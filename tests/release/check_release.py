@@ -166,7 +166,7 @@ def main():
     readme = files.get("readme.txt", b"").decode("utf-8", "replace")
     expect(version in readme and "@VERSION@" not in readme, "readme.txt: names the version, no placeholder left")
     missing = [k for k in SETTINGS if k not in readme]
-    expect(not missing, "readme.txt: every kiv.ini switch" + (": missing " + " ".join(missing) if missing else ""))
+    expect(not missing, "readme.txt: every kiv.ini setting" + (": missing " + " ".join(missing) if missing else ""))
 
     # --- the Linux tarball ---
     raw = open(os.path.join(dist, linuxtar), "rb").read()
