@@ -308,14 +308,18 @@ TEST_F(SettingsTest, TheFileIsTakenFromThePluginFolderNotTheWorkingFolder) {
 // A plug-in installed for all users cannot write beside itself: without a
 // kiv.ini there, the one in the host's configuration folder is read and
 // written; a kiv.ini beside the plug-in (a portable install) still wins.
-TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
-    TempDir conf;
+void startUp(PluginHost& host, const std::string& confDir) {
     auto info = std::make_unique<tExtensionStartupInfo>();
     std::memset(info.get(), 0, sizeof *info);
     info->StructSize = sizeof *info;
-    std::snprintf(info->PluginConfDir, sizeof info->PluginConfDir, "%s", conf.path().c_str());
-    ASSERT_NE(nullptr, host->ExtensionInitialize);
-    host->ExtensionInitialize(info.get());
+    std::snprintf(info->PluginConfDir, sizeof info->PluginConfDir, "%s", confDir.c_str());
+    ASSERT_NE(nullptr, host.ExtensionInitialize);
+    host.ExtensionInitialize(info.get());
+}
+
+TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
+    TempDir conf;
+    startUp(*host, conf.path());
 
     EXPECT_EQ(kDefaultNames, names(save(everyKind(), "a.kiv")));
     EXPECT_EQ(kDefaultFile, readText(conf.file("kiv.ini")));
@@ -326,6 +330,37 @@ TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
     writeText(iniPath(), "hideStoredLinks=0\n");
     EXPECT_EQ(kDefaultNames, names(save(everyKind(), "c.kiv")));
     EXPECT_EQ("flatArchive=1\n", readText(conf.file("kiv.ini")));
+}
+
+// PackSetDefaultParams names the host's folder too (the folder of the ini
+// file it suggests); the start-up call's folder, when given, comes first.
+TEST_F(SettingsTest, TheDefaultIniNamesTheHostsFolderAfterTheStartUpCall) {
+    TempDir suggested, conf;
+    startUp(*host, "");  // a start-up call that names no folder
+    ASSERT_NE(nullptr, host->PackSetDefaultParams);
+    PackDefaultParamStruct dps = {};
+    dps.size = sizeof dps;
+    std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", suggested.file("wcx.ini").c_str());
+    host->PackSetDefaultParams(&dps);
+
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "a.kiv")));
+    EXPECT_EQ(kDefaultFile, readText(suggested.file("kiv.ini")));
+    EXPECT_FALSE(fileExists(iniPath()));
+    writeText(suggested.file("kiv.ini"), "flatArchive=1\n");
+    EXPECT_EQ(kFlatNames, names(save(everyKind(), "b.kiv")));
+
+    startUp(*host, conf.path());
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "c.kiv")));
+    EXPECT_EQ(kDefaultFile, readText(conf.file("kiv.ini")));
+
+    // A record shorter than the published one is not read.
+    TempDir other;
+    startUp(*host, "");
+    std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", other.file("wcx.ini").c_str());
+    dps.size = 12;
+    host->PackSetDefaultParams(&dps);
+    EXPECT_EQ(kFlatNames, names(save(everyKind(), "d.kiv")));
+    EXPECT_FALSE(fileExists(other.file("kiv.ini")));
 }
 #endif
 
