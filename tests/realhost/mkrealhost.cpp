@@ -126,21 +126,9 @@ void writeExpected(const std::vector<Expected>& tree, const char* path) {
 
 int main(int argc, char** argv) {
     const bool legacy = argc == 5 && std::string(argv[1]) == "--legacy";
-    if (legacy && (std::string(argv[2]) == "1252" || std::string(argv[2]) == "1251")) {
-        try {
-            std::vector<Expected> tree;
-            kivtest::ArchiveWriter w;
-            w.compression('z');
-            describeLegacy(std::atoi(argv[2]), w, tree);
-            w.writeTo(argv[3]);
-            writeExpected(tree, argv[4]);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "kivmkrealhost: %s\n", e.what());
-            return 1;
-        }
-        return 0;
-    }
-    if (legacy || argc != 5 || !argv[4][0]) {
+    const bool usable = legacy ? std::string(argv[2]) == "1252" || std::string(argv[2]) == "1251"
+                               : argc == 5 && argv[4][0];
+    if (!usable) {
         std::fprintf(stderr,
                      "usage: kivmkrealhost PLAIN.kiv SCRAMBLED.kiv EXPECTED.txt PASSWORD\n"
                      "       kivmkrealhost --legacy 1252|1251 ARCHIVE.kiv EXPECTED.txt\n");
@@ -148,6 +136,14 @@ int main(int argc, char** argv) {
     }
     try {
         std::vector<Expected> tree;
+        if (legacy) {
+            kivtest::ArchiveWriter w;
+            w.compression('z');
+            describeLegacy(std::atoi(argv[2]), w, tree);
+            w.writeTo(argv[3]);
+            writeExpected(tree, argv[4]);
+            return 0;
+        }
         kivtest::ArchiveWriter plain;
         plain.compression('z');
         describe(plain, tree);
