@@ -134,7 +134,13 @@ void setStartupSettingsFolder(const char* folder) {
 }
 
 void setDefaultIniName(const char* iniName) {
+#if defined(_WIN32)
     std::string folder = platform::Path(iniName).folder().narrow();
+#else
+    // Only '/' separates: the folder ends at the last one.
+    std::string folder = iniName ? iniName : "";
+    folder.resize(folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/') + 1);
+#endif
     std::lock_guard<std::mutex> hold(hostFolderLock);
     defaultIniFolder = std::move(folder);
 }
