@@ -32,7 +32,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "windows"))
 from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
-             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx"]
+             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
+             "PackSetDefaultParams"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
@@ -41,7 +42,7 @@ LINUX_LIBRARIES = {"libz.so.1", "libbz2.so.1.0", "libstdc++.so.6", "libgcc_s.so.
                    "ld-linux-x86-64.so.2"}
 LINUX_EXPORTS = set(INTERFACE) | {"ExtensionInitialize", "ExtensionFinalize"}
 SETTINGS = ["flatArchive", "hideEmptyDirs", "hideStoredFiles", "hideStoredLinks",
-            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks"]
+            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks", "legacyCodePage"]
 
 failures = []
 
@@ -202,7 +203,7 @@ def main():
     readme = files.get("readme.txt", b"").decode("utf-8", "replace")
     expect(version in readme and "@VERSION@" not in readme, "readme.txt: names the version, no placeholder left")
     missing = [k for k in SETTINGS if k not in readme]
-    expect(not missing, "readme.txt: every kiv.ini switch" + (": missing " + " ".join(missing) if missing else ""))
+    expect(not missing, "readme.txt: every kiv.ini setting" + (": missing " + " ".join(missing) if missing else ""))
 
     # --- the Linux tarball ---
     raw = open(os.path.join(dist, linuxtar), "rb").read()
