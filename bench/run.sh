@@ -9,8 +9,9 @@
 # extracting and testing 64 zlib entries of 1 MiB against the same loop over
 # the same 64 streams; extracting scrambled copies against the unscrambled
 # archives; extracting 100,000 small files against `unzip` of a zip of the
-# same files; and, where the Windows builds are there, the large zlib entry
-# and the 1 MiB entries under Wine against the inflate loop built with mingw.
+# same files; where the Windows builds are there, the large zlib entry and
+# the 1 MiB entries under Wine against the inflate loop built with mingw;
+# and the inflate engines one by one, by entry size.
 #
 # Every ratio is taken over paired runs (the command and its baseline one
 # after the other) and shown as the best and the median of the pairs; the
@@ -44,6 +45,7 @@
 #                      scripts/build-windows.sh; never built here); a missing
 #                      folder or Wine leaves its rows "not measured"
 #   KIV_BENCH_WINE=0   skip the runs under Wine
+#   KIV_BENCH_ENGINES=0  skip the inflate engines by entry size (inflate_engines)
 set -u
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -90,7 +92,7 @@ done
 if [ "${KIV_BENCH_NO_BUILD:-0}" != 1 ]; then
   # Configured every time: a folder configured before bench/ existed has no bench targets.
   cmake -S "$REPO" -B "$BUILD" -DKIV_BUILD_BENCH=ON >>"$LOG" 2>&1 || die "cannot configure $BUILD (see $LOG)"
-  cmake --build "$BUILD" --target kiv wcxhost kivbenchgen inflate_baseline kivreopen -- -j2 \
+  cmake --build "$BUILD" --target kiv wcxhost kivbenchgen inflate_baseline kivreopen inflate_engines -- -j2 \
     >>"$LOG" 2>&1 || die "cannot build the benchmark targets in $BUILD (see $LOG)"
   if [ "${KIV_BENCH_MICRO:-0}" = 1 ]; then
     cmake --build "$BUILD" --target kivbench_catalogue -- -j2 >>"$LOG" 2>&1 || true
@@ -565,9 +567,23 @@ wrow 64 z kiv.wcx64 "$(mib "${BYTES[z]}" | tr -d ' ')" "inflate, ${INFLATE_IN}/$
 wrow 64 e kiv.wcx64 "${MANY_ENTRIES}x$(mib "$ENTRY_SIZE" | tr -d ' ')" "the loop, $MANY_ENTRIES streams" ""
 wrow 32 e "kiv.wcx" "${MANY_ENTRIES}x$(mib "$ENTRY_SIZE" | tr -d ' ')" "the loop, $MANY_ENTRIES streams" "<= 0.7"
 
+if [ "${KIV_BENCH_ENGINES:-1}" != 0 ]; then
+  echo
+  echo "7. The inflate engines by entry size: CPU time through the plug-in's readers, decoding from"
+  echo "   memory in 256 KiB blocks as extraction does, best of 5 (inflate_engines on the same text)"
+  sizes="16384 262144 1048576 4194304 16777216"
+  [ "$SCALE" = small ] && sizes="16384 1048576 4194304"
+  if [ -x "$BUILD/inflate_engines" ]; then
+    # shellcheck disable=SC2086
+    "$BUILD/inflate_engines" "$TEXT" $sizes 2>>"$LOG" | sed 's/^/   /' || error "inflate_engines failed"
+  else
+    echo "   (inflate_engines not built)"
+  fi
+fi
+
 if [ "${KIV_BENCH_MICRO:-0}" = 1 ]; then
   echo
-  echo "7. Catalogue microbenchmarks (100,100 entries through the exports)"
+  echo "8. Catalogue microbenchmarks (100,100 entries through the exports)"
   if [ -x "$BUILD/kivbench_catalogue" ]; then
     "$BUILD/kivbench_catalogue" 2>>"$LOG" | sed -n '/^Benchmark/,$p' | sed 's/^/   /' ||
       error "kivbench_catalogue failed"
