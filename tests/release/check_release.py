@@ -29,7 +29,8 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "windows"))
 from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
-             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx"]
+             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
+             "GetBackgroundFlags"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
