@@ -53,7 +53,11 @@ ArchiveSlot* slotFromHandle(void* handle) {
     // No table yet means no handle was ever given out.
     ArchiveSlot* slots = tablePointer.load(std::memory_order_acquire);
     if (!slots) return nullptr;
-    // As numbers: an unrelated pointer must not even be compared as one.
+    // The slots first: every header walk asks, and they serve most opens.
+    for (int i = 0; i < kSlotCount; ++i)
+        if (handle == &slots[i]) return &slots[i];
+    // An extra context's, compared as numbers: an unrelated pointer must not
+    // even be ordered against the table as a pointer.
     const uintptr_t offset = reinterpret_cast<uintptr_t>(handle) - reinterpret_cast<uintptr_t>(slots);
     if (offset >= sizeof(ArchiveSlot) * kTableSize || offset % sizeof(ArchiveSlot) != 0) return nullptr;
     return &slots[offset / sizeof(ArchiveSlot)];
