@@ -20,9 +20,9 @@ constexpr int kTableSize = kSlotCount + kExtraCount;
 // Guards the table: the choice of an entry, and every entry's busy flag,
 // path and context while it is not busy. A busy entry belongs to the one
 // thread that opened it, so opening, parsing, the password prompt and
-// extraction all run outside the lock. Constant-initialised with a trivial destructor,
-// so it is usable from the load and unload handler whatever the order of
-// static construction and destruction.
+// extraction all run outside the lock. Constant-initialised with a trivial
+// destructor, so it is usable from the load and unload handler whatever the
+// order of static construction and destruction.
 std::mutex tableLock;
 
 // Created on first use and released by the unload handler, never by the
