@@ -89,6 +89,17 @@ TEST_F(ExtractFixture, NeverWritesThroughAnExistingSymlink) {
     EXPECT_FALSE(exists(outside / "deep"));
     EXPECT_FALSE(exists(outside / "newdir"));
     EXPECT_EQ(readFile(dest + "/real/fine.txt"), "ok");
+
+    // A destination the user names through a link is used like the folder.
+    ScratchDir target;
+    ASSERT_EQ(symlink(target.path().c_str(), (dir / "via").c_str()), 0);
+    writeArchive(arc, {"a\\b.txt\t0x20\t0\tok"});
+    for (const std::string& into : {dir / "via", dir / "via/new/deeper"}) {
+        Result through = run({"extract", arc, into}, opts);
+        EXPECT_EQ(through.status, 0) << into << ": " << through.err;
+    }
+    EXPECT_EQ(readFile(target / "a/b.txt"), "ok");
+    EXPECT_EQ(readFile(target / "new/deeper/a/b.txt"), "ok");
 }
 
 TEST_F(ExtractFixture, PatternsSelectEntriesOthersAreSkipped) {

@@ -190,6 +190,11 @@ PathState pathState(const std::string& path) {
     return PathState::File;
 }
 
+bool isFolder(const std::string& path) {
+    DWORD attr = GetFileAttributesW(wide(path).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool makeDirectory(const std::string& path) {
     if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
     return pathState(path) == PathState::Directory;
@@ -290,6 +295,11 @@ PathState pathState(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return PathState::Directory;
     if (S_ISREG(st.st_mode)) return PathState::File;
     return PathState::Other;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool makeDirectory(const std::string& path) {

@@ -45,6 +45,8 @@ std::string absolutePath(const std::string& path);
 // reparse point on Windows).
 enum class PathState { Missing, Directory, File, Link, Other };
 PathState pathState(const std::string& path);
+// Whether `path` is a folder, following symbolic links (reparse points).
+bool isFolder(const std::string& path);
 // Creates one folder; true when it was created or already is a folder.
 bool makeDirectory(const std::string& path);
 

@@ -107,12 +107,15 @@ bool makeFolders(const std::string& dest, const std::vector<std::string>& parts,
 }
 
 bool makePath(const std::string& path, std::string& why) {
-    if (os::pathState(path) == os::PathState::Directory) return true;
+    // The user named this path: a symbolic link to a folder on the way, or
+    // as the path itself, is used like the folder (unlike links below it).
+    if (os::isFolder(path)) return true;
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i < path.size() && !os::isSeparator(path[i])) continue;
         std::string prefix = path.substr(0, i);
         // Roots ("/", "C:\") and drive names ("C:") exist already.
         if (prefix.empty() || os::isSeparator(prefix.back()) || prefix.back() == ':') continue;
+        if (os::isFolder(prefix)) continue;
         if (!os::makeDirectory(prefix)) {
             why = "cannot create folder " + prefix;
             return false;
