@@ -3,8 +3,10 @@
 namespace pattern {
 
 namespace {
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
 bool sameChar(char p, char c) {
-    if (p == '/') return c == '/' || c == '\\';
+    if (isSeparator(p)) return isSeparator(c);
     return p == c;
 }
 

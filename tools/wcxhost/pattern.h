@@ -1,12 +1,14 @@
-// Glob patterns for choosing entries, matched against the path the plug-in
-// reports (backslash-separated). Written here rather than taken from the C
-// library so that it behaves the same on every platform.
+// Glob patterns for choosing entries, matched against the entry's path as
+// the host shows it ('/'-separated on POSIX, '\' on Windows). Written here
+// rather than taken from the C library so that it behaves the same on every
+// platform.
 //
 //   *      any run of characters, separators included
 //   ?      any one character
 //   [abc]  one of the listed characters; ranges a-z; [!...] or [^...] negates
-//   /      matches either separator, so patterns can be typed unquoted
-// Everything else, the backslash included, matches itself, case-sensitively.
+//   / \    either matches either separator, so a pattern means the same on
+//          every platform and whichever form the plug-in reports
+// Everything else matches itself, case-sensitively.
 #pragma once
 
 #include <string>
