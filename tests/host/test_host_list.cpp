@@ -123,9 +123,19 @@ TEST_F(ListFixture, UsageErrors) {
     EXPECT_EQ(run({"frobnicate", arc}, opts).status, 2);
     EXPECT_EQ(run({"extract", arc}, opts).status, 2);
     EXPECT_EQ(run({"list", arc, "--bogus"}, opts).status, 2);
-    Result help = run({"--help"}, opts);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(contains(help.out, "usage:"));
+    // -h, --help and --version stand anywhere and nothing else is done.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"list", arc, "-h"}, {"extract", "-h", "--bogus-after"}}) {
+        Result help = run(args, opts);
+        EXPECT_EQ(help.status, 0) << args.back();
+        EXPECT_TRUE(contains(help.out, "usage:")) << args.back();
+    }
+    Result version = run({"test", arc, "--version"}, opts);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.compare(0, 8, "wcxhost "), 0) << version.out;
+    EXPECT_EQ(lines(version.out).size(), 1u);
+    EXPECT_EQ(readFile(log), "<missing>");  // the archive was never opened
+    EXPECT_EQ(run({"list", arc, "--", "-h"}, opts).status, 2);  // a word after "--"
 }
 
 TEST(HostTest, FailingEntriesAreNamedAndCounted) {

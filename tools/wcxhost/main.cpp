@@ -1,7 +1,6 @@
 // wcxhost: loads a packer plug-in and drives it the way the file manager
 // does, to list, test or extract an archive from the command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "commands.h"
@@ -24,7 +23,7 @@ const char kUsage[] =
     "usage: wcxhost [options] list ARCHIVE\n"
     "       wcxhost [options] test ARCHIVE [PATTERN...]\n"
     "       wcxhost [options] extract ARCHIVE DEST [PATTERN...]\n"
-    "       wcxhost --version\n"
+    "       wcxhost --version | -h | --help\n"
     "\n"
     "options:\n"
     "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost,\n"
@@ -44,7 +43,7 @@ const char kUsage[] =
     "                        or '\\' paths, attribute bytes and MS-DOS times\n"
     "                        (default: the platform's; the table and extraction\n"
     "                        read both alike, --raw shows the record as filled)\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
     "\n"
     "PATTERN is a glob against the entry's path as the plug-in reports it\n"
     "(backslash-separated): * ? [...]; '/' in a pattern matches either\n"
@@ -58,19 +57,23 @@ int usageError(const char* message) {
     return kExitError;
 }
 
-// Options may stand anywhere; "--" ends them.
-bool parse(const std::vector<std::string>& argv, Options& options, std::string& error, bool& help) {
+enum class Action { Run, Help, Version };
+
+// Options may stand anywhere; "--" ends them. -h, --help and --version end
+// the parsing where they stand, as the first of them wins.
+bool parse(const std::vector<std::string>& argv, Options& options, std::string& error, Action& action) {
     const int argc = static_cast<int>(argv.size());
     std::vector<std::string> words;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+        if (!optionsDone && (arg == "-h" || arg == "--help" || arg == "--version")) {
+            action = arg == "--version" ? Action::Version : Action::Help;
+            return true;
+        } else if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             words.push_back(arg);
         } else if (arg == "--") {
             optionsDone = true;
-        } else if (arg == "--help") {
-            help = true;
         } else if (arg == "--raw") {
             options.raw = true;
         } else if (arg == "--ansi") {
@@ -93,7 +96,6 @@ bool parse(const std::vector<std::string>& argv, Options& options, std::string& 
             return false;
         }
     }
-    if (help) return true;
     if (words.empty()) {
         error = "no command given";
         return false;
@@ -117,15 +119,15 @@ bool parse(const std::vector<std::string>& argv, Options& options, std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    Options options;
+    std::string error;
+    Action action = Action::Run;
+    if (!parse(os::arguments(argc, argv), options, error, action)) return usageError(error.c_str());
+    if (action == Action::Version) {
         std::printf("wcxhost %s\n", KIV_VERSION);
         return kExitOk;
     }
-    Options options;
-    std::string error;
-    bool help = false;
-    if (!parse(os::arguments(argc, argv), options, error, help)) return usageError(error.c_str());
-    if (help) {
+    if (action == Action::Help) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
