@@ -74,20 +74,37 @@ TEST_F(ListFixture, RawLinesAndTheFileManagersCallingOrder) {
               "read-header END\nclose\n");
 }
 
-TEST_F(ListFixture, OpenFailuresNameTheCode) {
-    Result missing = run({"list", dir / "nope.fake"}, opts);
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "cannot open archive: cannot open (E_EOPEN, 15)\n");
-
+// A failed open names the archive and why: the system's reason when the
+// file cannot be read, else what the plug-in's code means for an open.
+TEST_F(ListFixture, OpenFailuresNameTheArchiveAndTheReason) {
+    writeFile(dir / "empty.fake", "");
     writeFile(dir / "other.bin", "not a fake archive\n");
-    Result unknown = run({"list", dir / "other.bin"}, opts);
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err, "cannot open archive: unknown format (E_UNKNOWN_FORMAT, 14)\n");
-
+    writeArchive(dir / "bad.fake", {"open-fail 13"});
     writeArchive(dir / "ns.fake", {"open-fail 24"});
-    Result ns = run({"extract", dir / "ns.fake", dir / "out"}, opts);
-    EXPECT_EQ(ns.status, 2);
-    EXPECT_EQ(ns.err, "cannot open archive: not supported (E_NOT_SUPPORTED, 24)\n");
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {dir / "nope.fake", "No such file or directory"},
+        {dir / "nope/a.fake", "No such file or directory"},
+        {dir.path(), "Is a directory"},
+        {"/dev/null", "not a regular file"},
+        {dir / "empty.fake", "empty file, not an archive"},
+        {dir / "other.bin", "not an archive the plug-in can read, or a damaged one (E_UNKNOWN_FORMAT, 14)"},
+        {dir / "bad.fake", "damaged archive (E_BAD_ARCHIVE, 13)"},
+        {dir / "ns.fake", "not supported (E_NOT_SUPPORTED, 24)"},
+    };
+    for (const auto& c : cases) {
+        for (const char* command : {"list", "test"}) {
+            Result r = run({command, c.path}, opts);
+            EXPECT_EQ(r.status, 2) << command << " " << c.path;
+            EXPECT_EQ(r.err, "wcxhost: cannot open '" + c.path + "': " + c.reason + "\n") << command;
+            EXPECT_EQ(r.out, "") << command << " " << c.path;
+        }
+    }
+    Result extract = run({"extract", dir / "ns.fake", dir / "out"}, opts);
+    EXPECT_EQ(extract.status, 2);
+    EXPECT_EQ(extract.err, "wcxhost: cannot open '" + dir / "ns.fake" + "': not supported (E_NOT_SUPPORTED, 24)\n");
     EXPECT_FALSE(contains(readFile(log), "close"));  // no handle, nothing to close
 }
 

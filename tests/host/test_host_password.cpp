@@ -47,7 +47,7 @@ TEST_F(PasswordFixture, FileThenEnvironmentThenCancel) {
 
     Result fromEnvWrong = run({"test", arc}, opts);
     EXPECT_EQ(fromEnvWrong.status, 2);
-    EXPECT_EQ(fromEnvWrong.err, "cannot open archive: unknown format (E_UNKNOWN_FORMAT, 14)\n");
+    EXPECT_EQ(fromEnvWrong.err, "wcxhost: cannot open '" + arc + "': wrong password or damaged archive\n");
     EXPECT_TRUE(contains(readFile(log), "password ok=1 value=wrong\n"));
 
     opts.env["KIV_PASSWORD"] = "s3cret";
@@ -58,14 +58,16 @@ TEST_F(PasswordFixture, FileThenEnvironmentThenCancel) {
     std::remove(log.c_str());
     Result none = run({"test", arc}, opts);
     EXPECT_EQ(none.status, 2);
-    EXPECT_EQ(none.err, "cannot open archive: unknown format (E_UNKNOWN_FORMAT, 14)\n");
+    EXPECT_EQ(none.err, "wcxhost: cannot open '" + arc +
+                            "': no password given (no terminal to ask on: use --password-file or KIV_PASSWORD)\n");
     EXPECT_TRUE(contains(readFile(log), "password ok=0\n"));
 
     // An unreadable password file is a Cancel too, not a fall-back.
     opts.env["KIV_PASSWORD"] = "s3cret";
     Result unreadable = run({"--password-file", dir / "missing", "test", arc}, opts);
     EXPECT_EQ(unreadable.status, 2);
-    EXPECT_TRUE(contains(unreadable.err, "cannot read password file")) << unreadable.err;
+    EXPECT_EQ(unreadable.err, "wcxhost: cannot read password file '" + dir / "missing" + "'\nwcxhost: cannot open '" +
+                                  arc + "': no password given\n");
 }
 
 TEST_F(PasswordFixture, AnswerIsCutToValueMaxLen) {
@@ -97,6 +99,7 @@ TEST_F(PasswordFixture, EndOfInputOnTheTerminalCancels) {
     // Ctrl-D (the terminal's end of file) at the prompt.
     Result r = runOnTerminal({"test", arc}, "Password for the fake archive:", "\x04", terminal, opts);
     EXPECT_EQ(r.status, 2) << terminal;
+    EXPECT_TRUE(contains(terminal, "wcxhost: cannot open '" + arc + "': no password given\r\n")) << terminal;
     EXPECT_TRUE(contains(readFile(log), "password ok=0\n"));
     EXPECT_EQ(terminal.find("Password for"), terminal.rfind("Password for")) << terminal;
 }

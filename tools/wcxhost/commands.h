@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "password.h"
 #include "plugin.h"
 #include "progress.h"
 
@@ -37,10 +38,14 @@ int runExtract(Plugin& plugin, const Options& options);
 
 // Shared by the commands (commands_common.cpp).
 namespace common {
-// Opens the archive; prints "cannot open archive: ..." and returns null on
-// failure.
+// Opens the archive; on failure prints "wcxhost: cannot open 'PATH': " and
+// the reason (openFailure) and returns null.
 std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode, tProcessDataProc progress,
                               tProcessDataProcW progressW);
+// Why the plug-in could not open `path` with `code`, in a user's words:
+// a wrong or missing password when one was asked for, else the system's
+// reason when the file cannot be read, else what the code means for an open.
+std::string openFailure(const std::string& path, int code, password::Asked asked);
 // Sum of UnpSize over the entries the patterns select, found by one listing
 // pass (only made when the progress bar needs a total). 0 when it fails.
 uint64_t selectedTotal(Plugin& plugin, const Options& options);

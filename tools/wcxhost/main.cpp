@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<Plugin> plugin = Plugin::load(options.pluginPath, error);
     if (!plugin) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "wcxhost: %s\n", error.c_str());
         return kExitError;
     }
     if (!options.conventions.empty()) plugin->unixConventions = options.conventions == "unix";

@@ -2,6 +2,7 @@
 // of the tool that includes system headers; everything else stays portable.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ enum class PathState { Missing, Directory, File, Link, Other };
 PathState pathState(const std::string& path);
 // Whether `path` is a folder, following symbolic links (reparse points).
 bool isFolder(const std::string& path);
+// Why `path` cannot be read as a regular file: the system's own words
+// ("No such file or directory", "Permission denied", "Is a directory" for
+// a folder), or "not a regular file" for a device, pipe or socket. "" when
+// it is a regular file that opens for reading; `size` is its length then.
+std::string whyUnreadable(const std::string& path, uint64_t& size);
 // Creates one folder; true when it was created or already is a folder.
 bool makeDirectory(const std::string& path);
 
@@ -55,9 +61,10 @@ bool stderrIsTerminal();
 // Width of the terminal behind stderr, or 80 when unknown.
 int terminalColumns();
 // Shows `prompt` on the controlling terminal and reads one line from it,
-// with echo off when `masked`. False when there is no terminal or the input
-// ended before a line was entered.
-bool readTerminalLine(const std::string& prompt, bool masked, std::string& line);
+// with echo off when `masked`: Line, Ended when the input ended (or Ctrl-C
+// came) before a line was entered, NoTerminal when there is none to ask on.
+enum class TerminalRead { Line, Ended, NoTerminal };
+TerminalRead readTerminalLine(const std::string& prompt, bool masked, std::string& line);
 
 // --- Interrupts ------------------------------------------------------------
 // Calls `handler` on Ctrl-C (SIGINT). A terminal prompt that is waiting for
