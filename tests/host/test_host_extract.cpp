@@ -120,6 +120,19 @@ TEST_F(ExtractFixture, PatternsSelectEntriesOthersAreSkipped) {
     EXPECT_TRUE(exists(other / "docs/a.txt"));
     EXPECT_TRUE(exists(other / "docs/b.bin"));
     EXPECT_FALSE(exists(other / "c.txt"));
+
+    // A pattern that matches nothing is named and fails the run; the others
+    // still do their work. "docs\\a.txt" matches "docs/a.txt" as shown.
+    ScratchDir third;
+    Result none = run({"extract", arc, third.path(), "nope*", "docs\\a.txt", "*.zip"}, opts);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "wcxhost: no entry matches 'nope*'\nwcxhost: no entry matches '*.zip'\n");
+    EXPECT_EQ(none.out, "extracted 1 entries (1 bytes): 0 failed\n");
+    EXPECT_EQ(readFile(third / "docs/a.txt"), "a");
+    Result test = run({"test", arc, "*.zip"}, opts);
+    EXPECT_EQ(test.status, 1);
+    EXPECT_EQ(test.err, "wcxhost: no entry matches '*.zip'\n");
+    EXPECT_EQ(test.out, "tested 0 entries (0 bytes): 0 failed\n");
 }
 
 TEST_F(ExtractFixture, PluginFailuresAreReportedAndCounted) {

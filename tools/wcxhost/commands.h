@@ -53,8 +53,9 @@ uint64_t selectedTotal(Plugin& plugin, const Options& options);
 void reportHeaderError(int rc);
 // Walks the archive until its end or Ctrl-C. Entries the patterns leave out
 // are skipped (a failed skip counts in `failed`); `each` handles the others
-// and answers false to stop the walk. Returns kExitOk, or kExitError when a
-// header could not be read.
+// and answers false to stop the walk. Returns kExitOk; kExitEntriesFailed
+// when the walk reached the end and a pattern matched no entry (each such
+// pattern is named on stderr); kExitError when a header could not be read.
 int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
                     const std::function<bool(const entry::Header& header, const std::string& name)>& each);
 }  // namespace common

@@ -68,16 +68,27 @@ void reportHeaderError(int rc) {
 int forEachSelected(Archive& archive, const Options& options, progress::Meter& meter, uint64_t& failed,
                     const std::function<bool(const entry::Header& header, const std::string& name)>& each) {
     entry::Header header;
+    std::vector<bool> matched(options.patterns.size());
     while (!progress::interrupted()) {
         const int rc = archive.readHeader(header);
-        if (rc == E_END_ARCHIVE) return kExitOk;
+        if (rc == E_END_ARCHIVE) {
+            // As unzip and tar do: a pattern that selects nothing is a failure.
+            int status = kExitOk;
+            for (size_t i = 0; i < matched.size(); ++i) {
+                if (matched[i]) continue;
+                meter.clear();
+                std::fprintf(stderr, "wcxhost: no entry matches '%s'\n", options.patterns[i].c_str());
+                status = kExitEntriesFailed;
+            }
+            return status;
+        }
         if (rc != 0) {
             meter.clear();
             reportHeaderError(rc);
             return kExitError;
         }
         const std::string name = entry::name(header);
-        if (pattern::selects(options.patterns, name)) {
+        if (pattern::selects(options.patterns, name, matched)) {
             if (!each(header, name)) break;
             continue;
         }

@@ -95,4 +95,14 @@ bool selects(const std::vector<std::string>& pats, const std::string& path) {
     return false;
 }
 
+bool selects(const std::vector<std::string>& pats, const std::string& path, std::vector<bool>& matched) {
+    bool any = pats.empty();
+    for (size_t i = 0; i < pats.size(); ++i) {
+        if (!matches(pats[i], path)) continue;
+        matched[i] = true;
+        any = true;
+    }
+    return any;
+}
+
 }  // namespace pattern

@@ -19,5 +19,8 @@ namespace pattern {
 bool matches(const std::string& pat, const std::string& path);
 // True when `pats` is empty (everything is selected) or any pattern matches.
 bool selects(const std::vector<std::string>& pats, const std::string& path);
+// selects(), trying every pattern and setting matched[i] for each pattern
+// i that matches (`matched` has one element per pattern).
+bool selects(const std::vector<std::string>& pats, const std::string& path, std::vector<bool>& matched);
 
 }  // namespace pattern
