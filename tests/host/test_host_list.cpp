@@ -146,6 +146,8 @@ TEST_F(ListFixture, UsageErrors) {
         Result help = run(args, opts);
         EXPECT_EQ(help.status, 0) << args.back();
         EXPECT_TRUE(contains(help.out, "usage:")) << args.back();
+        EXPECT_TRUE(contains(help.out, "paths '/'-separated")) << help.out;
+        EXPECT_TRUE(contains(help.out, "~/.config/doublecmd")) << help.out;
     }
     Result version = run({"test", arc, "--version"}, opts);
     EXPECT_EQ(version.status, 0);

@@ -22,6 +22,7 @@ enum ExitStatus {
 struct Options {
     std::string pluginPath;
     std::string passwordFile;
+    std::string configDir;  // --config-dir, "" for the usual folder
     bool raw = false;
     bool split = false;
     bool ansi = false;  // only the seven functions, as an older host calls

@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -193,6 +194,8 @@ std::string absolutePath(const std::string& path) {
     return fromWide(buf, n);
 }
 
+std::vector<std::string> configHomes() { return {}; }
+
 PathState pathState(const std::string& path) {
     DWORD attr = GetFileAttributesW(wide(path).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) return PathState::Missing;
@@ -226,9 +229,12 @@ std::string whyUnreadable(const std::string& path, uint64_t& size) {
     return why;
 }
 
-bool makeDirectory(const std::string& path) {
+bool makeDirectory(const std::string& path, std::string* why) {
     if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
-    return pathState(path) == PathState::Directory;
+    const std::string reason = lastErrorReason();
+    if (pathState(path) == PathState::Directory) return true;
+    if (why) *why = reason;
+    return false;
 }
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
@@ -319,6 +325,23 @@ std::string absolutePath(const std::string& path) {
     return path;
 }
 
+std::vector<std::string> configHomes() {
+    std::vector<std::string> homes;
+    auto add = [&homes](std::string folder) {
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        if (homes.empty() || homes.front() != folder) homes.push_back(folder);
+    };
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') add(xdg);  // a relative value is to be ignored
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const struct passwd* account = getpwuid(getuid());
+        home = account ? account->pw_dir : nullptr;
+    }
+    if (home && *home) add(std::string(home) + "/.config");
+    return homes;
+}
+
 PathState pathState(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return PathState::Missing;
@@ -346,9 +369,12 @@ std::string whyUnreadable(const std::string& path, uint64_t& size) {
     return "";
 }
 
-bool makeDirectory(const std::string& path) {
+bool makeDirectory(const std::string& path, std::string* why) {
     if (mkdir(path.c_str(), 0777) == 0) return true;
-    return errno == EEXIST && pathState(path) == PathState::Directory;
+    const int error = errno;
+    if (error == EEXIST && pathState(path) == PathState::Directory) return true;
+    if (why) *why = error == EEXIST ? "it exists and is not a folder" : std::strerror(error);
+    return false;
 }
 
 bool stderrIsTerminal() { return isatty(fileno(stderr)) != 0; }

@@ -41,6 +41,14 @@ std::string executableDir();
 // Absolute form of `path`, or `path` itself when it cannot be resolved.
 std::string absolutePath(const std::string& path);
 
+// --- The user's configuration --------------------------------------------
+// Folders that per-user configuration lives under, most preferred first,
+// without a trailing separator. POSIX: $XDG_CONFIG_HOME when it is an
+// absolute path, then $HOME/.config (the account's home from the user
+// database when HOME is unset or empty). Windows: none, as its file
+// managers hand their plug-ins no such folder at start-up.
+std::vector<std::string> configHomes();
+
 // --- Files and folders ---------------------------------------------------
 // What a path currently is, without following a final symbolic link (or
 // reparse point on Windows).
@@ -53,8 +61,9 @@ bool isFolder(const std::string& path);
 // a folder), or "not a regular file" for a device, pipe or socket. "" when
 // it is a regular file that opens for reading; `size` is its length then.
 std::string whyUnreadable(const std::string& path, uint64_t& size);
-// Creates one folder; true when it was created or already is a folder.
-bool makeDirectory(const std::string& path);
+// Creates one folder; true when it was created or already is a folder
+// (not a link to one). Otherwise `why`, when given, gets the system's reason.
+bool makeDirectory(const std::string& path, std::string* why = nullptr);
 
 // --- Terminal --------------------------------------------------------------
 bool stderrIsTerminal();

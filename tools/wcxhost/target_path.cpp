@@ -98,8 +98,9 @@ bool checkExisting(const std::string& dest, const std::vector<std::string>& part
 bool makeFolders(const std::string& dest, const std::vector<std::string>& parts, size_t count, std::string& why) {
     for (size_t i = 1; i <= count && i <= parts.size(); ++i) {
         std::string path = join(dest, parts, i);
-        if (!os::makeDirectory(path)) {
-            why = "cannot create folder " + path;
+        std::string reason;
+        if (!os::makeDirectory(path, &reason)) {
+            why = "cannot create folder " + path + ": " + reason;
             return false;
         }
     }
@@ -116,8 +117,9 @@ bool makePath(const std::string& path, std::string& why) {
         // Roots ("/", "C:\") and drive names ("C:") exist already.
         if (prefix.empty() || os::isSeparator(prefix.back()) || prefix.back() == ':') continue;
         if (os::isFolder(prefix)) continue;
-        if (!os::makeDirectory(prefix)) {
-            why = "cannot create folder " + prefix;
+        std::string reason;
+        if (!os::makeDirectory(prefix, &reason)) {
+            why = "cannot create folder '" + prefix + "': " + reason;
             return false;
         }
     }
