@@ -77,6 +77,7 @@ TEST_F(ListFixture, RawLinesAndTheFileManagersCallingOrder) {
 // A failed open names the archive and why: the system's reason when the
 // file cannot be read, else what the plug-in's code means for an open.
 TEST_F(ListFixture, OpenFailuresNameTheArchiveAndTheReason) {
+    opts.plugin = FAKE_EXT_PLUGIN;  // its prompts come to wcxhost: none was shown
     writeFile(dir / "empty.fake", "");
     writeFile(dir / "other.bin", "not a fake archive\n");
     writeArchive(dir / "bad.fake", {"open-fail 13"});

@@ -46,7 +46,9 @@ std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode,
 // Why the plug-in could not open `path` with `code`, in a user's words:
 // a wrong or missing password when one was asked for, else the system's
 // reason when the file cannot be read, else what the code means for an open.
-std::string openFailure(const std::string& path, int code, password::Asked asked);
+// `hostAsks`: the plug-in asks for passwords through the host's input box
+// (else it may have asked on its own, and a wrong password stays possible).
+std::string openFailure(const std::string& path, int code, password::Asked asked, bool hostAsks);
 // Sum of UnpSize over the entries the patterns select, found by one listing
 // pass (only made when the progress bar needs a total). 0 when it fails.
 uint64_t selectedTotal(Plugin& plugin, const Options& options);

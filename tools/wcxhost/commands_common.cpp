@@ -16,13 +16,13 @@ std::unique_ptr<Archive> open(Plugin& plugin, const std::string& path, int mode,
     std::unique_ptr<Archive> archive(new Archive(plugin, path, mode, progress, progressW));
     if (!archive->isOpen()) {
         std::fprintf(stderr, "wcxhost: cannot open '%s': %s\n", path.c_str(),
-                     openFailure(path, archive->openResult(), password::asked()).c_str());
+                     openFailure(path, archive->openResult(), password::asked(), plugin.takesStartupInfo()).c_str());
         return nullptr;
     }
     return archive;
 }
 
-std::string openFailure(const std::string& path, int code, password::Asked asked) {
+std::string openFailure(const std::string& path, int code, password::Asked asked, bool hostAsks) {
     // A plug-in that asked for a password has read the file: only the
     // answer or the archive itself can be at fault.
     const bool damaged = code == E_UNKNOWN_FORMAT || code == E_BAD_ARCHIVE || code == E_BAD_DATA;
@@ -36,10 +36,11 @@ std::string openFailure(const std::string& path, int code, password::Asked asked
     switch (code) {
         case E_UNKNOWN_FORMAT:
             if (size == 0) return "empty file, not an archive";
+            if (!hostAsks) return "not an archive the plug-in can read, a damaged one, or a wrong password " + codes::tag(code);
             return "not an archive the plug-in can read, or a damaged one " + codes::tag(code);
         case E_BAD_ARCHIVE:
         case E_BAD_DATA:
-            return "damaged archive " + codes::tag(code);
+            return (hostAsks ? "damaged archive " : "damaged archive or wrong password ") + codes::tag(code);
         default:
             return codes::describe(code);
     }
