@@ -162,7 +162,8 @@ TEST(HostSettingsFolder, DoubleCommandersElseKivsOwn) {
     writeFile(dir / "file", "");
     EXPECT_EQ(confdir({}, {"--config-dir", dir / "file/sub"}),
               "wcxhost: cannot create folder '" + dir / "file" +
-                  "': it exists and is not a folder (the plug-in's settings keep their defaults)\n" + dir / "file/sub/");
+                  "': it exists and is not a folder (the plug-in's settings keep their defaults)\n" +
+                  dir / "file/sub/");
 }
 
 // The real plug-in through wcxhost: the kiv.ini the file manager reads is

@@ -36,8 +36,8 @@ std::string openFailure(const std::string& path, int code, password::Asked asked
     switch (code) {
         case E_UNKNOWN_FORMAT:
             if (size == 0) return "empty file, not an archive";
-            if (!hostAsks) return "not an archive the plug-in can read, a damaged one, or a wrong password " + codes::tag(code);
-            return "not an archive the plug-in can read, or a damaged one " + codes::tag(code);
+            return std::string("not an archive the plug-in can read, ") +
+                   (hostAsks ? "or a damaged one " : "a damaged one, or a wrong password ") + codes::tag(code);
         case E_BAD_ARCHIVE:
         case E_BAD_DATA:
             return (hostAsks ? "damaged archive " : "damaged archive or wrong password ") + codes::tag(code);

@@ -45,8 +45,8 @@ std::string absolutePath(const std::string& path);
 // Folders that per-user configuration lives under, most preferred first,
 // without a trailing separator. POSIX: $XDG_CONFIG_HOME when it is an
 // absolute path, then $HOME/.config (the account's home from the user
-// database when HOME is unset or empty). Windows: none, as its file
-// managers hand their plug-ins no such folder at start-up.
+// database when HOME is unset or empty). Windows: none, as plug-ins
+// there take no configuration folder through ExtensionInitialize.
 std::vector<std::string> configHomes();
 
 // --- Files and folders ---------------------------------------------------
