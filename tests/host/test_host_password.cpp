@@ -158,6 +158,11 @@ TEST(HostSettingsFolder, DoubleCommandersElseKivsOwn) {
     writeFile(portable / "kiv.ini", "flatArchive=1\n");
     EXPECT_EQ(confdir({}, {"--config-dir", dir / "unused"}, portable / "kiv.wcx"), dir / "unused/");
     EXPECT_FALSE(exists(dir / "unused"));
+    // A folder called kiv.ini is no settings file: the handed folder is made.
+    std::remove((portable / "kiv.ini").c_str());
+    ASSERT_EQ(mkdir((portable / "kiv.ini").c_str(), 0755), 0);
+    EXPECT_EQ(confdir({}, {"--config-dir", dir / "used"}, portable / "kiv.wcx"), dir / "used/");
+    EXPECT_TRUE(isDirectory(dir / "used"));
     // A folder that cannot be made is named, and the run goes on.
     writeFile(dir / "file", "");
     EXPECT_EQ(confdir({}, {"--config-dir", dir / "file/sub"}),

@@ -1,5 +1,6 @@
 #include "settings_folder.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "os.h"
@@ -23,9 +24,12 @@ std::string folderFor(const std::string& pluginFolder, const std::string& chosen
         }
         if (folder.empty()) folder = homes.front() + os::separator() + "kiv";
     }
+    // The plug-in reads a kiv.ini beside itself whenever that is a file it
+    // can read; only then is the folder not needed.
+    uint64_t size = 0;
+    const bool besideWins = os::whyUnreadable(pluginFolder + "kiv.ini", size).empty();
     std::string why;
-    if (!os::isFolder(folder) && os::pathState(pluginFolder + "kiv.ini") == os::PathState::Missing &&
-        !target::makePath(folder, why))
+    if (!besideWins && !os::isFolder(folder) && !target::makePath(folder, why))
         warning = why + " (the plug-in's settings keep their defaults)";
     if (!os::isSeparator(folder.back())) folder += os::separator();
     return folder;

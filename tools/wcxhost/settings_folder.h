@@ -14,7 +14,8 @@ namespace settings {
 //      file manager read the same settings;
 //   3. else "kiv" under the first of os::configHomes().
 // The folder is created when it is missing and the plug-in will use it,
-// that is when `pluginFolder` holds no kiv.ini. A failure to create it
+// that is unless `pluginFolder` holds a readable kiv.ini file (a folder of
+// that name does not count). A failure to create it
 // leaves the reason in `warning` (and the folder is still handed over, so
 // that nothing is written beside the plug-in).
 std::string folderFor(const std::string& pluginFolder, const std::string& chosen, std::string& warning);
