@@ -63,7 +63,7 @@ TEST_F(Slots, ExportsExactlyTheInterface) {
     const std::set<std::string> expected = {"OpenArchive",        "ReadHeader",          "ProcessFile",
                                             "CloseArchive",       "SetChangeVolProc",    "SetProcessDataProc",
                                             "GetPackerCaps",      "ExtensionInitialize", "ExtensionFinalize",
-                                            "ReadHeaderEx",       "GetBackgroundFlags"};
+                                            "ReadHeaderEx",       "PackSetDefaultParams", "GetBackgroundFlags"};
     EXPECT_EQ(expected, names);
     EXPECT_EQ(132, host->GetPackerCaps());
     ASSERT_NE(nullptr, host->GetBackgroundFlags);

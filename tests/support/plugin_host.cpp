@@ -133,6 +133,7 @@ PluginHost::PluginHost(const std::string& path) {
     ReadHeaderEx = reinterpret_cast<tReadHeaderExProc>(findSymbol(library_, "ReadHeaderEx"));
     GetBackgroundFlags = reinterpret_cast<tGetBackgroundFlagsProc>(findSymbol(library_, "GetBackgroundFlags"));
     ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(findSymbol(library_, "ExtensionInitialize"));
+    PackSetDefaultParams = reinterpret_cast<tPackSetDefaultParamsProc>(findSymbol(library_, "PackSetDefaultParams"));
     if (ExtensionInitialize) {
         auto info = std::make_unique<tExtensionStartupInfo>();
         std::memset(info.get(), 0, sizeof *info);

@@ -39,7 +39,8 @@ public:
     tGetPackerCapsProc GetPackerCaps;
     tExtensionInitializeProc ExtensionInitialize = nullptr;  // POSIX builds only
     tReadHeaderExProc ReadHeaderEx = nullptr;                // null when not exported
-    tGetBackgroundFlagsProc GetBackgroundFlags = nullptr;    // null when not exported
+    tPackSetDefaultParamsProc PackSetDefaultParams = nullptr;  // looked up; tests call it themselves
+    tGetBackgroundFlagsProc GetBackgroundFlags = nullptr;      // null when not exported
     // Whether walk() reads headers through ReadHeaderEx.
     bool useEx = false;
 
