@@ -103,13 +103,14 @@ fi
 note "$(wc -l <"$work/expected.txt") entries per archive; Double Commander $(dpkg-query -W -f='${Version}' doublecmd-qt 2>/dev/null)"
 # The archives of the overlapping copy-outs take a while to write: they are
 # written while the first stages run. The first must keep a copy-out busy
-# for several seconds: 192 MiB of bzip2 data.
+# well past the start of the second (256 MiB of bzip2 data), the second for
+# seconds of its own (96 MiB).
 overlap_arcs="$work/arc-overlap"
 overlap_out="$work/out-overlap"
 mkdir -p "$overlap_arcs" "$overlap_out"/{first,second,third}
-"$maker" --many "$overlap_arcs/first.kiv" "$work/expected-first.txt" 4 50 192 1 >"$work/maker-first.log" 2>&1 &
+"$maker" --many "$overlap_arcs/first.kiv" "$work/expected-first.txt" 4 50 256 1 >"$work/maker-first.log" 2>&1 &
 overlap_pids+=($!)
-"$maker" --many "$overlap_arcs/second.kiv" "$work/expected-second.txt" 20 100 48 2 >"$work/maker-second.log" 2>&1 &
+"$maker" --many "$overlap_arcs/second.kiv" "$work/expected-second.txt" 20 100 96 2 >"$work/maker-second.log" 2>&1 &
 overlap_pids+=($!)
 
 cfg="$work/cfg"
@@ -450,10 +451,11 @@ keys() {  # presses the keys in turn, in the main window
   for k in "$@"; do xdotool key "$k"; sleep 0.3; done
 }
 entries() { find "$1" -mindepth 1 2>/dev/null | wc -l; }
+ms() { echo $(($(date +%s%N) / 1000000)); }
 overlap_stage() {
   echo "== two copy-outs at once in Double Commander, a third archive listed meanwhile"
-  local p st=0 i w X Y both=0 together=0 third_listed=0 state1 state2 last1="" last2="" stable=0 others=""
-  local total1 total2
+  local p st=0 i w X Y both=0 together=0 third_listed=0 listed_at=0 shown=0 now prev=0
+  local state1 state2 last1="" last2="" stable=0 others="" total1 total2
   for p in "${overlap_pids[@]}"; do wait "$p" || st=1; done
   overlap_pids=()
   "$maker" --many "$overlap_arcs/third.kiv" "$work/expected-third.txt" 3 10 0 3 >"$work/maker-third.log" 2>&1 || st=1
@@ -505,8 +507,11 @@ overlap_stage() {
     if ((!third_listed && (both || i >= 25))); then
       # This panel out of second.kiv and into third.kiv.
       keys BackSpace End Return
-      sleep 1.5
       third_listed=1
+      listed_at=$(ms)
+    fi
+    if ((third_listed && !shown && $(ms) - listed_at >= 1500)); then
+      shown=1
       note "third.kiv listed while the copy-outs have written $(entries "$overlap_out/first") of $total1 and $(entries "$overlap_out/second") of $total2 entries"
       shot "panel-third"
     fi
@@ -517,27 +522,33 @@ overlap_stage() {
     else
       stable=0
     fi
-    # Both folders growing in the same fifth of a second.
-    [[ -n "$last1" && "$state1" != "$last1" && "$state2" != "$last2" ]] && together=$((together + 1))
+    # Time in which both folders grew, counting at most half a second from
+    # one look to the next: one copy-out ending and the other starting
+    # between two looks is not running at the same time.
+    now=$(ms)
+    if [[ -n "$last1" && "$state1" != "$last1" && "$state2" != "$last2" ]]; then
+      together=$((together + (now - prev < 500 ? now - prev : 500)))
+    fi
+    prev=$now
     last1="$state1" last2="$state2"
     others="$(messages)"
     # A window left while nothing changes is a question or an error.
     [[ -n "$others" ]] && ((stable >= 25)) && break
-    ((third_listed && stable >= 10)) && [[ -z "$others$(extracting)" ]] &&
+    ((shown && stable >= 10)) && [[ -z "$others$(extracting)" ]] &&
       (($(entries "$overlap_out/first") >= total1 && $(entries "$overlap_out/second") >= total2)) && break
   done
-  note "both folders grew at the same time in $together polls of 0.2 s"
-  if ((both && together >= 5)); then
+  note "both folders grew at the same time for $(awk -v t="$together" 'BEGIN { printf "%.1f", t / 1000 }') s"
+  if ((both && together >= 1500)); then
     ok "two copy-outs run at the same time, each from its own archive into its own folder (copy-overlap.png)"
   else
-    bad "two copy-outs run at the same time (two progress windows running at once: $both; polls with both folders growing: $together)"
+    bad "two copy-outs run at the same time (two progress windows running at once: $both; both folders growing for $together ms)"
   fi
   if [[ -n "$others" ]]; then
     bad "the overlapping copy-outs end without a message: window \"$(paste -sd'|' <<<"$others")\" (failure-overlap.png)"
     shot "failure-overlap"
   elif ((stable < 10)) || [[ -n "$(extracting)" ]]; then
     bad "the overlapping copy-outs finish within 120 s"; shot "failure-overlap"
-  elif ((third_listed)); then
+  elif ((shown)); then
     ok "the overlapping copy-outs and the listing of a third archive end without a message (panel-third.png)"
   fi
   # What the panel listed of third.kiv is copied out too.
