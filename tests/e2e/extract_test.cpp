@@ -690,16 +690,29 @@ TEST_F(ExtractTest, ReplacedProgressCallbackIsTheOneCalled) {
     w.file("f", noise(9000, 111));
     const std::string archive = save(w);
 
-    Session s(*host, archive);
-    ASSERT_TRUE(s.seek("f"));
-    host->SetProcessDataProc(s.handle(), otherCallback);
-    s.watch();  // replaces otherCallback
-    EXPECT_EQ(0, s.extract(outFile("f")));
-    EXPECT_EQ(3u, progress.calls.size());
-    EXPECT_EQ(0, otherCallbackCalls);
+    void* handle = nullptr;
+    {
+        Session s(*host, archive);
+        handle = s.handle();
+        ASSERT_TRUE(s.seek("f"));
+        host->SetProcessDataProc(s.handle(), otherCallback);
+        s.watch();  // replaces otherCallback
+        EXPECT_EQ(0, s.extract(outFile("f")));
+        EXPECT_EQ(3u, progress.calls.size());
+        EXPECT_EQ(0, otherCallbackCalls);
 
-    host->SetProcessDataProc(s.handle(), otherCallback);
-    EXPECT_EQ(0, s.test());
+        host->SetProcessDataProc(s.handle(), otherCallback);
+        EXPECT_EQ(0, s.test());
+        EXPECT_EQ(3, otherCallbackCalls);
+        EXPECT_EQ(3u, progress.calls.size());
+    }
+    // A closed handle's callback is not set, and not inherited by the next
+    // open of the kept archive (perhaps another thread's, with no callback).
+    host->SetProcessDataProc(handle, recordProgress);
+    Session again(*host, archive);
+    ASSERT_EQ(handle, again.handle());
+    ASSERT_TRUE(again.seek("f"));
+    EXPECT_EQ(0, again.test());
     EXPECT_EQ(3, otherCallbackCalls);
     EXPECT_EQ(3u, progress.calls.size());
 }

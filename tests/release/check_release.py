@@ -33,7 +33,7 @@ from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
              "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
-             "PackSetDefaultParams"]
+             "PackSetDefaultParams", "GetBackgroundFlags"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
