@@ -19,6 +19,21 @@
 
 namespace kiv {
 
+#if KIV_HAVE_LIBDEFLATE
+namespace {
+// libdeflate picks its decoder for the processor at its first call, writing
+// a plain pointer; archives extracted on several threads at once would race
+// on it. One call under the guard of a static settles it first.
+bool settleLibdeflate(libdeflate_decompressor* d) {
+    static const uint8_t empty[] = {0x78, 0x01, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01};
+    uint8_t out[1];
+    size_t used = 0, decoded = 0;
+    return libdeflate_zlib_decompress_ex(d, empty, sizeof empty, out, sizeof out, &used, &decoded) ==
+           LIBDEFLATE_SUCCESS;
+}
+}  // namespace
+#endif
+
 InflateBuffers::~InflateBuffers() { clear(); }
 
 void InflateBuffers::clear() {
@@ -46,8 +61,13 @@ bool InflateBuffers::grow(std::unique_ptr<uint8_t, Free>& buffer, size_t& capaci
 
 bool InflateBuffers::reserve(size_t packed, size_t size) {
 #if KIV_HAVE_LIBDEFLATE
-    if (!decompressor_) decompressor_ = libdeflate_alloc_decompressor();
-    return decompressor_ && grow(input_, inputCapacity_, packed) && grow(output_, outputCapacity_, size);
+    if (!decompressor_) {
+        decompressor_ = libdeflate_alloc_decompressor();
+        if (!decompressor_) return false;
+        static const bool settled = settleLibdeflate(decompressor_);
+        (void)settled;
+    }
+    return grow(input_, inputCapacity_, packed) && grow(output_, outputCapacity_, size);
 #else
     (void)packed;
     (void)size;
