@@ -4,21 +4,10 @@
 
 #include "archive/catalogue.h"
 #include "plugin/password.h"
-#include "readers/bz2_reader.h"
-#include "readers/gz_reader.h"
+#include "readers/decoder_choice.h"
 #include "readers/scramble_reader.h"
 
 namespace kiv {
-
-std::unique_ptr<Reader> makeDecodingReader(uint8_t code, Reader* source, int64_t start) {
-    switch (code) {
-        case 'n': return std::make_unique<Reader>(source, start);
-        case 'p':
-        case 'z': return std::make_unique<GZReader>(source, start);
-        case 'y': return std::make_unique<BZ2Reader>(source, start);
-        default: throw ReaderError("Unsupported compression format!");
-    }
-}
 
 namespace {
 

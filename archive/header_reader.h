@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/context.h"
+#include "readers/decoder_choice.h"
 
 namespace kiv {
 
@@ -10,10 +11,5 @@ namespace kiv {
 // the catalogue. The primary reader stands at the data start position.
 // Returns 0, or 14 for every failure of its own, or the catalogue's code.
 int readHeaderAndCatalogue(ArchiveContext& context);
-
-// Builds the reader that decodes data compressed with `code` ('n' a plain
-// view, 'p'/'z' zlib, 'y' bzip2) over `source` from `start`. Throws
-// ReaderError, "Unsupported compression format!" for other codes.
-std::unique_ptr<Reader> makeDecodingReader(uint8_t code, Reader* source, int64_t start);
 
 }  // namespace kiv

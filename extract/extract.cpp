@@ -149,7 +149,8 @@ int extractCurrentEntry(ArchiveContext& context, const platform::Path* destinati
             code = context.compressionCode;
             if (code != 'z' && code != 'p' && code != 'y') throw ReaderError("Unsupported compression format!");
         }
-        reader = makeDecodingReader(code, context.primaryReader.get(), start);
+        const PackedExtent extent{entry->storedSize, entry->size};
+        reader = makeDecodingReader(code, context.primaryReader.get(), start, &extent, &context.decoderCache);
     } catch (const ReaderError&) {
         return E_ECREATE;
     } catch (const std::bad_alloc&) {
