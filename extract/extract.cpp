@@ -148,7 +148,10 @@ int extractCurrentEntry(ArchiveContext& context, const platform::Path* destinati
             code = context.compressionCode;
             if (code != 'z' && code != 'p' && code != 'y') throw ReaderError("Unsupported compression format!");
         }
-        reader = makeDecodingReader(code, context.primaryReader.get(), start);
+        StreamSizes sizes;
+        sizes.decoded = entry->size;
+        sizes.stored = entry->storedSize;
+        reader = makeDecodingReader(code, context.primaryReader.get(), start, &sizes);
     } catch (const ReaderError&) {
         return E_ECREATE;
     } catch (const std::bad_alloc&) {
