@@ -87,6 +87,15 @@ TEST(ParallelBZ2Reader, ReadsAsTheSequentialDecoder) {
         damaged[at] ^= 0x10;
         cases.push_back({"damaged", damaged, {}, 0, 0, at != whole.size() - 2});
     }
+    // Damage in every other block: the rest is handed over at block starts
+    // of several bit offsets within their bytes.
+    std::vector<kiv::bz2::Candidate> marks;
+    kiv::bz2::findCandidates(whole.data(), whole.size(), 0, kiv::bz2::kHeaderBits, whole.size() * 8, marks);
+    for (size_t k = 1; k + 1 < marks.size(); k += 2) {
+        Bytes damaged = whole;
+        damaged[(marks[k].bit + marks[k + 1].bit) / 16] ^= 0x40;
+        cases.push_back({"damaged block", damaged, {}, 0, 0, true});
+    }
     for (size_t cut : {whole.size() * 3 / 4, whole.size() - 4}) {
         const Bytes shorter(whole.begin(), whole.begin() + static_cast<long>(cut));
         cases.push_back({"cut", shorter, {}, 0, 0, true});
