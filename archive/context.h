@@ -66,6 +66,10 @@ struct ArchiveContext {
     uint8_t showDeletedFiles = 0;
     uint8_t showReferenceFiles = 0;
     uint8_t showReferenceLinks = 0;
+    // The Windows code page of names in archives of format version 3 and
+    // below, as the settings name it; 0 when they name none the platform
+    // knows (POSIX then reads code page 1252, Win32 the ANSI code page).
+    unsigned legacyCodePage = 0;
 };
 
 // atoi without its undefined overflow: leading blanks, a sign, digits.

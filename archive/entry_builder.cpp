@@ -12,6 +12,11 @@ namespace kiv {
 
 EntryBuilder::EntryBuilder(ArchiveContext& context)
     : context_(context), utf8Names_(context.versionNumber() > 3) {
+#if !defined(_WIN32)
+    if (!utf8Names_)
+        legacyNames_ = std::make_unique<platform::LegacyNames>(
+            context.legacyCodePage != 0 ? context.legacyCodePage : platform::kDefaultLegacyCodePage);
+#endif
     context_.entries.createRoot();
     context_.listingCursor = context_.entries.head();
 }
@@ -24,15 +29,26 @@ Entry* EntryBuilder::appendNamed(Reader& catalogue) {
     // UTF-8 names keep their own bytes; the ANSI functions convert the
     // whole path when they report it (entry_path.h).
     bool utf8 = false;
+    bool wholeCharacters = false;  // the name is UTF-8: a cut keeps whole characters
     if (utf8Names_) {
         platform::cutAtHostTerminator(name);
         utf8 = !isAscii(name);
+        wholeCharacters = utf8;
     }
+#if !defined(_WIN32)
+    // Converted as a whole before it is made safe, so that a second byte 5C
+    // of a double-byte character is never taken for a separator. The result
+    // is UTF-8, the host's own code page, so it is reported as it is.
+    if (legacyNames_) {
+        name = legacyNames_->toUtf8(name);
+        wholeCharacters = true;
+    }
+#endif
     name = safeName(std::move(name));
     // A path at the cap is cut: not inside a character, whose first bytes
     // alone would read as invalid, and leaving no fresh "." or "..".
     const size_t room = kMaxPathBytes > prefix_.size() ? kMaxPathBytes - prefix_.size() : 0;
-    if (name.size() > room) name.resize(cutPath(name.data(), name.size(), room, utf8, name.data()));
+    if (name.size() > room) name.resize(cutPath(name.data(), name.size(), room, wholeCharacters, name.data()));
     // The prefix is kept in path_, so only the name is copied per entry.
     path_.resize(prefix_.size());
     path_ += name;

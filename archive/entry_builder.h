@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "archive/context.h"
 #include "archive/dos_time.h"
+#include "platform/platform.h"
 
 namespace kiv {
 
@@ -48,6 +50,10 @@ private:
     std::string path_;    // starts with prefix_; the entry's name is appended
     bool utf8Names_;
     bool prefixUtf8_ = false;  // prefix_ holds UTF-8 beyond ASCII
+#if !defined(_WIN32)
+    // Names of older archives are code-page bytes; POSIX hosts read UTF-8.
+    std::unique_ptr<platform::LegacyNames> legacyNames_;
+#endif
     DosTimeConverter times_;
 };
 

@@ -15,7 +15,10 @@ namespace kiv {
 std::string ansiPath(const Entry& e);
 
 // The path in UTF-16, without loss: UTF-8 paths decoded (each byte of an
-// invalid sequence becomes U+FFFD), others converted from the ANSI code page.
-std::u16string widePath(const Entry& e);
+// invalid sequence becomes U+FFFD), others converted from the host's code
+// page. On Win32 those are the code-page bytes of an older archive, read in
+// `legacyCodePage` (0: the ANSI code page); POSIX has converted them to
+// UTF-8 already.
+std::u16string widePath(const Entry& e, unsigned legacyCodePage = 0);
 
 }  // namespace kiv

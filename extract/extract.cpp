@@ -75,7 +75,7 @@ struct ProgressName {
 
     ProgressName(const ArchiveContext& context, const Entry& entry, const platform::Path* destination) {
         if (context.progressCallbackW) {
-            if (!destination) wide = widePath(entry);
+            if (!destination) wide = widePath(entry, context.legacyCodePage);
             else if (destination->isWide()) wide = destination->units();
             else wide = hostToUtf16(destination->narrow());
             wide.push_back(0);
@@ -115,7 +115,8 @@ struct ProgressName {
 
 int extractCurrentEntry(ArchiveContext& context, const char* destPath, const char* destName) {
     if (!destName) return extractCurrentEntry(context, nullptr);
-    return extractCurrentEntry(context, platform::Path(destPath ? std::string(destPath) + destName : std::string(destName)));
+    platform::Path destination(destPath);
+    return extractCurrentEntry(context, destination.appendComponent(platform::Path(destName)));
 }
 
 int extractCurrentEntry(ArchiveContext& context, const platform::Path& destination) {

@@ -6,8 +6,9 @@
 namespace kiv {
 
 // Tests (destName null) or extracts the entry under the listing cursor.
-// With a name, the destination is destPath followed directly by destName
-// (no separator added), or destName alone. Returns 0, 12 (the data ended
+// With a name, the destination is destName inside the folder destPath (the
+// platform's separator added when destPath does not end in one), or
+// destName alone when destPath is null or empty. Returns 0, 12 (the data ended
 // early), 13 (checksum mismatch), 16 (cannot create the file or build the
 // entry reader), 19 (a write failed) or 21 (the host aborted).
 int extractCurrentEntry(ArchiveContext& context, const char* destPath, const char* destName);

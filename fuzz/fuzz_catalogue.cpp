@@ -1,5 +1,6 @@
 // Catalogue reading alone, over an archive in memory. The first bytes pick
-// the display flags, the name encoding and the catalogue's compression; the
+// the display flags, the name encoding (UTF-8, or code page 1252 or 932) and
+// the catalogue's compression; the
 // rest is the catalogue. Whatever it holds, the entry list that comes out
 // must be well formed and its paths safe to hand to a host.
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "archive/catalogue.h"
 #include "archive/header_reader.h"
 #include "archive/names.h"
+#include "platform/platform.h"
 #include "tests/support/memory_reader.h"
 #include "tests/support/path_check.h"
 
@@ -43,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     context.showDeletedFiles = (flags >> 4) & 1;
     context.showReferenceFiles = (flags >> 5) & 1;
     context.showReferenceLinks = (flags >> 6) & 1;
+    context.legacyCodePage = (flags & 0x80) ? 932 : 0;  // a double-byte code page, or the default
 
     kivtest::MemoryReader source(std::vector<uint8_t>(data + 2, data + size));
     context.catalogueReader = kiv::makeDecodingReader(code, &source, 0);
@@ -55,6 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!head || head->attribute != kiv::kAttrRoot) breach("root placeholder");
     for (const kiv::Entry* e = head->next; e; e = e->next) {
         checkPath(*e);
+#if !defined(_WIN32)
+        // Names of older archives reach a POSIX host converted, as UTF-8.
+        if (context.versionNumber() <= 3 && platform::utf8ToHost(std::string(e->path, e->pathLength)) !=
+                                                std::string(e->path, e->pathLength))
+            breach("legacy name is not UTF-8");
+#endif
         if (e->content[e->contentLength] != 0) breach("content length");
         switch (e->attribute) {
             case kiv::kAttrDeleted:

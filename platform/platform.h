@@ -45,6 +45,10 @@ public:
         wide_ += tail.wide_;
         return *this;
     }
+    // Appends `name` (of this path's form) as a name inside this folder: the
+    // platform's separator goes between unless this path is empty or ends
+    // in a separator already.
+    Path& appendComponent(const Path& name);
     // Up to and including the last '\' or '/'; empty when there is none.
     Path folder() const {
         Path p = *this;
@@ -94,10 +98,41 @@ std::string utf8ToHost(std::string utf8);
 // first NUL (the converted text is a C string); POSIX keeps every byte.
 void cutAtHostTerminator(std::string& utf8);
 #if defined(_WIN32)
-// Text of the ANSI code page in UTF-16.
-std::u16string ansiToUtf16(const std::string& ansi);
+// Text of Windows code page `codePage` (0: the ANSI code page) in UTF-16.
+std::u16string ansiToUtf16(const std::string& ansi, unsigned codePage = 0);
 // UTF-16 in the ANSI code page, '?' for what it cannot hold.
 std::string utf16ToAnsi(const std::u16string& wide);
+#endif
+
+// --- Names of older archives ------------------------------------------------
+// Archives of format version 3 and below store names as bytes of the Windows
+// code page of the machine that made them. True when this platform can
+// convert text of Windows code page `codePage` (POSIX: the C library's
+// iconv has a converter for it; Win32: the system has the code page).
+bool knowsCodePage(unsigned codePage);
+#if !defined(_WIN32)
+// The code page assumed when the settings name none.
+constexpr unsigned kDefaultLegacyCodePage = 1252;
+// Converts names of one Windows code page to UTF-8 with iconv. Owned by one
+// catalogue reading, so by one thread at a time.
+class LegacyNames {
+public:
+    // A code page the C library does not know gives kDefaultLegacyCodePage.
+    explicit LegacyNames(unsigned codePage);
+    ~LegacyNames();
+    LegacyNames(const LegacyNames&) = delete;
+    LegacyNames& operator=(const LegacyNames&) = delete;
+
+    // `bytes` (one name, without NUL) in UTF-8. Each byte sequence the code
+    // page cannot map, and a character cut off at the end, becomes U+FFFD.
+    // Pure ASCII comes back unchanged when the code page agrees with ASCII,
+    // as every code page of Windows file names does. Throws std::bad_alloc.
+    std::string toUtf8(const std::string& bytes);
+
+private:
+    void* converter_;      // iconv_t; (iconv_t)-1 when none could be opened
+    bool asciiAsItIs_ = false;
+};
 #endif
 
 // --- Time ------------------------------------------------------------------
@@ -171,10 +206,6 @@ void clearOwnerWindow();
 // controlling terminal; otherwise the answer is Cancel.
 using InputBoxFunction = int (*)(char* caption, char* prompt, int masked, char* value, int valueMaxLength);
 void setInputBox(InputBoxFunction box);
-// The folder a Linux file manager keeps its plug-ins' settings in, as its
-// start-up call passes it; "" when none was passed.
-void setConfigFolder(const char* folder);
-std::string configFolder();
 #endif
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // the same plug-in from a shared object).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <limits.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -36,6 +37,12 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 }  // namespace
+
+// POSIX names only '/' a separator: '\\' is a character of file names.
+Path& Path::appendComponent(const Path& name) {
+    if (!narrow_.empty() && narrow_.back() != '/') narrow_ += '/';
+    return *this += name;
+}
 
 void setModuleHandle(void* handle) { module.store(handle); }
 void* moduleHandle() { return module.load(); }
@@ -99,6 +106,109 @@ std::string utf8ToHost(std::string in) {
             ++i;
         }
     }
+    return out;
+}
+
+namespace {
+// The C library's name of a Windows code page: "CP1252", "CP932", ..., and
+// the few Windows numbers of other character sets that it names otherwise.
+std::string iconvName(unsigned codePage) {
+    if (codePage == 65001) return "UTF-8";
+    if (codePage == 20127) return "ASCII";
+    if (codePage == 20866) return "KOI8-R";
+    if (codePage == 21866) return "KOI8-U";
+    if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
+    return "CP" + std::to_string(codePage);
+}
+
+iconv_t openConverter(unsigned codePage) {
+    if (codePage == 0 || codePage > 65535) return reinterpret_cast<iconv_t>(-1);
+    return iconv_open("UTF-8", iconvName(codePage).c_str());
+}
+
+bool opened(iconv_t cd) { return cd != reinterpret_cast<iconv_t>(-1); }
+
+const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+}  // namespace
+
+bool knowsCodePage(unsigned codePage) {
+    const iconv_t cd = openConverter(codePage);
+    if (!opened(cd)) return false;
+    iconv_close(cd);
+    return true;
+}
+
+LegacyNames::LegacyNames(unsigned codePage) {
+    iconv_t cd = openConverter(codePage);
+    if (!opened(cd)) cd = openConverter(kDefaultLegacyCodePage);
+    converter_ = cd;
+    if (!opened(cd)) return;
+    // Checked once: ASCII names then need no conversion at all.
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+    asciiAsItIs_ = toUtf8(ascii) == ascii;
+}
+
+LegacyNames::~LegacyNames() {
+    if (opened(static_cast<iconv_t>(converter_))) iconv_close(static_cast<iconv_t>(converter_));
+}
+
+std::string LegacyNames::toUtf8(const std::string& bytes) {
+    const iconv_t cd = static_cast<iconv_t>(converter_);
+    if (asciiAsItIs_) {
+        size_t i = 0;
+        while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+        if (i == bytes.size()) return bytes;
+    }
+    std::string out;
+    if (!opened(cd)) {
+        // No converter at all: whatever is not ASCII cannot be read.
+        for (unsigned char c : bytes) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : kReplacement;
+        return out;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // the initial shift state
+    // Three bytes of UTF-8 per byte is enough for every Windows code page;
+    // more room is made should a converter need it.
+    out.resize(bytes.size() * 3 + 16);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    size_t used = 0;
+    const auto put = [&](const char* text, size_t n) {
+        if (out.size() - used < n) out.resize(out.size() * 2 + n);
+        std::memcpy(&out[used], text, n);
+        used += n;
+    };
+    for (;;) {
+        // Once the input is used up the converter is flushed: the stateful
+        // ones (the combining code pages 1255 and 1258) may hold back a last
+        // character until then.
+        const bool flushing = inLeft == 0;
+        char* to = &out[used];
+        size_t toLeft = out.size() - used;
+        const size_t rc = flushing ? iconv(cd, nullptr, nullptr, &to, &toLeft) : iconv(cd, &in, &inLeft, &to, &toLeft);
+        const int error = errno;
+        used = out.size() - toLeft;
+        if (rc != static_cast<size_t>(-1)) {
+            if (flushing) break;
+        } else if (error == E2BIG) {
+            out.resize(out.size() * 2 + 16);
+        } else if (flushing) {
+            break;
+        } else if (error == EILSEQ) {
+            // One byte the code page cannot map. The rest is read afresh
+            // after it, so a lead byte of a double-byte code page with a
+            // trail byte it does not pair with leaves that byte to stand alone.
+            put(kReplacement, 3);
+            ++in;
+            --inLeft;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        } else {
+            // A character cut off at the end (EINVAL): nothing more to read.
+            put(kReplacement, 3);
+            inLeft = 0;
+        }
+    }
+    out.resize(used);
     return out;
 }
 
@@ -251,20 +361,6 @@ void beep() { ++beeps; }
 unsigned beepCount() { return beeps.load(); }
 
 void setInputBox(InputBoxFunction box) { inputBox.store(box); }
-
-// Set by the host's start-up call, read by settings lookups on any thread.
-std::mutex configFolderLock;
-std::string configFolderPath;
-
-void setConfigFolder(const char* folder) {
-    std::lock_guard<std::mutex> hold(configFolderLock);
-    configFolderPath = folder ? folder : "";
-}
-
-std::string configFolder() {
-    std::lock_guard<std::mutex> hold(configFolderLock);
-    return configFolderPath;
-}
 
 void clearOwnerWindow() {}
 

@@ -46,6 +46,23 @@ const WORD kPasswordDialog = 101;
 
 }  // namespace
 
+Path& Path::appendComponent(const Path& name) {
+    if (isWide_) {
+        if (!wide_.empty() && wide_.back() != u'\\' && wide_.back() != u'/') wide_ += u'\\';
+        return *this += name;
+    }
+    // In a double-byte ANSI code page the last byte may be the second half
+    // of a character, which is no separator even when it is 5C.
+    bool endsInSeparator = false;
+    for (size_t i = 0; i < narrow_.size(); ++i) {
+        const char c = narrow_[i];
+        endsInSeparator = c == '\\' || c == '/';
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < narrow_.size()) ++i;
+    }
+    if (!narrow_.empty() && !endsInSeparator) narrow_ += '\\';
+    return *this += name;
+}
+
 void setModuleHandle(void* handle) { g_module.store(static_cast<HMODULE>(handle)); }
 
 void* moduleHandle() { return g_module.load(); }
@@ -99,14 +116,19 @@ void cutAtHostTerminator(std::string& utf8) {
     if (nul != std::string::npos) utf8.resize(nul);
 }
 
-std::u16string ansiToUtf16(const std::string& ansi) {
+std::u16string ansiToUtf16(const std::string& ansi, unsigned codePage) {
     const int len = static_cast<int>(ansi.size());
     if (len == 0) return std::u16string();
-    const int wideLen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, nullptr, 0);
+    const UINT cp = codePage != 0 ? codePage : CP_ACP;
+    const int wideLen = MultiByteToWideChar(cp, 0, ansi.data(), len, nullptr, 0);
     if (wideLen <= 0) return std::u16string();
     std::wstring wide(static_cast<size_t>(wideLen), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), len, &wide[0], wideLen);
+    MultiByteToWideChar(cp, 0, ansi.data(), len, &wide[0], wideLen);
     return std::u16string(wide.begin(), wide.end());
+}
+
+bool knowsCodePage(unsigned codePage) {
+    return codePage != 0 && codePage <= 65535 && IsValidCodePage(codePage) != 0;
 }
 
 std::string utf16ToAnsi(const std::u16string& text) {

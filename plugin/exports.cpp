@@ -1,13 +1,14 @@
 // The seven functions the host calls. No exception and no message text ever
 // crosses this boundary: every failure reaches the host as a result code.
+#include <cstring>
 #include <new>
-
 #include <string>
 
 #include "archive/entry_path.h"
 #include "extract/extract.h"
 #include "platform/platform.h"
 #include "plugin/host_conventions.h"
+#include "plugin/settings.h"
 #include "plugin/slots.h"
 #include "plugin/wcxapi.h"
 
@@ -156,6 +157,21 @@ KIV_EXPORT void WCX_CALL SetProcessDataProc(void* hArcData, tProcessDataProc pPr
 
 KIV_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_MULTIPLE | PK_CAPS_SEARCHTEXT; }
 
+// Called by both file managers right after loading: the ini file they
+// suggest names the folder where they keep their plug-ins' settings, which
+// is used when the folder beside the plug-in holds no kiv.ini.
+KIV_EXPORT void WCX_CALL PackSetDefaultParams(PackDefaultParamStruct* dps) {
+    // A record shorter than the published one may not hold the whole name.
+    if (!dps || dps->size < static_cast<int>(sizeof *dps)) return;
+    try {
+        // The field may fill its whole room without a terminator.
+        const char* name = dps->DefaultIniName;
+        kiv::setDefaultIniName(std::string(name, strnlen(name, sizeof dps->DefaultIniName)).c_str());
+    } catch (...) {
+        // No memory for the name: the settings stay where they were looked for.
+    }
+}
+
 }  // extern "C"
 
 #if defined(_WIN32)
@@ -187,7 +203,8 @@ KIV_EXPORT int WCX_CALL ReadHeaderExW(void* hArcData, tHeaderDataExW* HeaderData
     if (!entry) return E_END_ARCHIVE;
     fillExFields(*HeaderData, *entry);
     try {
-        kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR), kiv::widePath(*entry));
+        kiv::host::copyWideName(HeaderData->FileName, sizeof HeaderData->FileName / sizeof(WCHAR),
+                                kiv::widePath(*entry, openContext(hArcData)->legacyCodePage));
     } catch (...) {
         return E_NO_MEMORY;
     }
@@ -200,8 +217,9 @@ KIV_EXPORT int WCX_CALL ProcessFileW(void* hArcData, int Operation, WCHAR* DestP
     if (!context) return E_BAD_ARCHIVE;
     try {
         if (Operation == PK_TEST || !DestName) return kiv::extractCurrentEntry(*context, nullptr);
-        // Joined as the narrow function joins them: no separator added.
-        return kiv::extractCurrentEntry(*context, platform::Path::wide(wideText(DestPath) + wideText(DestName)));
+        // Joined as the narrow function joins them.
+        platform::Path destination = platform::Path::wide(wideText(DestPath));
+        return kiv::extractCurrentEntry(*context, destination.appendComponent(platform::Path::wide(wideText(DestName))));
     } catch (const std::bad_alloc&) {
         return E_NO_MEMORY;
     } catch (...) {
@@ -221,11 +239,6 @@ KIV_EXPORT void WCX_CALL SetProcessDataProcW(void* hArcData, tProcessDataProcW p
 #endif
 
 #if !defined(_WIN32)
-#include <cstring>
-#include <string>
-
-#include "platform/platform.h"
-
 extern "C" {
 
 // The Linux file manager's start-up call: it hands over its input box,
@@ -236,12 +249,12 @@ KIV_EXPORT void ExtensionInitialize(tExtensionStartupInfo* StartupInfo) {
     if (!StartupInfo) return;
     // The field may fill its whole room without a terminator.
     const char* dir = StartupInfo->PluginConfDir;
-    platform::setConfigFolder(std::string(dir, strnlen(dir, sizeof StartupInfo->PluginConfDir)).c_str());
+    kiv::setStartupSettingsFolder(std::string(dir, strnlen(dir, sizeof StartupInfo->PluginConfDir)).c_str());
 }
 
 KIV_EXPORT void ExtensionFinalize(void*) {
     platform::setInputBox(nullptr);
-    platform::setConfigFolder(nullptr);
+    kiv::setStartupSettingsFolder(nullptr);
 }
 
 }  // extern "C"

@@ -154,6 +154,17 @@ typedef int(WCX_CALL* tProcessFileWProc)(void* hArcData, int Operation, WCHAR* D
 typedef void(WCX_CALL* tSetChangeVolProcWProc)(void* hArcData, tChangeVolProcW pChangeVolProc);
 typedef void(WCX_CALL* tSetProcessDataProcWProc)(void* hArcData, tProcessDataProcW pProcessDataProc);
 
+// The hosts' suggestion of where plug-ins keep their settings, passed
+// right after loading to a plug-in that exports PackSetDefaultParams.
+// DefaultIniName is the host's ini file for plug-ins (its own code page).
+typedef struct {
+    int size;  // of this record
+    uint32_t PluginInterfaceVersionLow;
+    uint32_t PluginInterfaceVersionHi;
+    char DefaultIniName[260];
+} PackDefaultParamStruct;
+typedef void(WCX_CALL* tPackSetDefaultParamsProc)(PackDefaultParamStruct* dps);
+
 // The optional start-up call of the Linux file manager, which hands its
 // plug-ins an input box. The structure is packed; InputBox sits at 32772.
 #pragma pack(push, 1)
@@ -172,6 +183,8 @@ typedef void (*tExtensionFinalizeProc)(void* Reserved);
 }  // extern "C"
 
 static_assert(offsetof(tExtensionStartupInfo, InputBox) == 32772, "input box offset");
+static_assert(offsetof(PackDefaultParamStruct, DefaultIniName) == 12 && sizeof(PackDefaultParamStruct) == 272,
+              "PackDefaultParamStruct layout");
 
 #if defined(__i386__) || defined(_M_IX86)
 // The published 32-bit layout.

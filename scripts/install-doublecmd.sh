@@ -1,16 +1,21 @@
 #!/bin/bash
 # Installs kiv.wcx for Double Commander and registers it for the extension
-# kiv in the user's configuration (doublecmd.xml, under <WcxPlugins>).
+# kiv in the user's configuration (doublecmd.xml, under <WcxPlugins>), or
+# with --uninstall removes both again.
 #
 #   install-doublecmd.sh [--user|--system] [--plugin FILE] [--config-dir DIR] [--dest DIR]
+#   install-doublecmd.sh --uninstall [--user|--system] [--config-dir DIR] [--dest DIR]
 #
 #   --user        copy to ~/.local/share/doublecmd/plugins/wcx/kiv/ (the default)
-#   --system      copy to /usr/lib/doublecmd/plugins/wcx/kiv/ (as root, or through sudo)
+#   --system      copy to /usr/lib/doublecmd/plugins/wcx/kiv/ (as root, or through sudo);
+#                 the registration is still the calling user's own
 #   --plugin      the kiv.wcx to install; by default the one beside this script
 #                 (a release folder), else the build tree's ($KIV_BUILD_DIR or build/)
 #   --config-dir  Double Commander's configuration folder, as its own option of that
 #                 name takes it; by default ~/.config/doublecmd
 #   --dest        copy into this folder instead
+#   --uninstall   remove the kiv registration and the kiv.wcx that --user, --system
+#                 or --dest installed (kiv.ini, the settings, stays)
 #
 # Safe to run again: an existing kiv registration is updated in place, never
 # doubled. Each change keeps the previous file as doublecmd.xml.kiv-backup-TIME.
@@ -41,21 +46,26 @@ def fail(message):
     sys.exit(1)
 
 
+USAGE = ("usage: install-doublecmd.sh [--user|--system] [--plugin FILE] [--config-dir DIR] [--dest DIR]\n"
+         "       install-doublecmd.sh --uninstall [--user|--system] [--config-dir DIR] [--dest DIR]")
+
+
 def usage():
-    print("usage: install-doublecmd.sh [--user|--system] [--plugin FILE] [--config-dir DIR] [--dest DIR]",
-          file=sys.stderr)
+    print(USAGE, file=sys.stderr)
     sys.exit(2)
 
 
-mode, plugin, config_dir, dest = "user", None, None, None
+mode, plugin, config_dir, dest, uninstall = "user", None, None, None, False
 i = 0
 while i < len(args):
     a = args[i]
     if a in ("-h", "--help"):
-        print("usage: install-doublecmd.sh [--user|--system] [--plugin FILE] [--config-dir DIR] [--dest DIR]")
+        print(USAGE)
         sys.exit(0)
     if a in ("--user", "--system"):
         mode = a[2:]
+    elif a == "--uninstall":
+        uninstall = True
     elif a in ("--plugin", "--config-dir", "--dest") and i + 1 < len(args):
         i += 1
         if a == "--plugin":
@@ -83,7 +93,11 @@ default_config = os.path.join(user.pw_dir, ".config", "doublecmd")
 config_dir = os.path.abspath(config_dir or default_config)
 config = os.path.join(config_dir, "doublecmd.xml")
 
-if plugin is None:
+if uninstall and plugin is not None:
+    usage()
+if uninstall:
+    pass  # nothing to copy
+elif plugin is None:
     build = os.environ.get("KIV_BUILD_DIR") or os.path.join(here, "..", "build")
     for candidate in (os.path.join(here, "kiv.wcx"), os.path.join(build, "kiv.wcx")):
         if os.path.isfile(candidate):
@@ -92,9 +106,11 @@ if plugin is None:
     else:
         fail("no kiv.wcx beside this script or in the build tree; build it first "
              "(scripts/build.sh) or name it with --plugin")
-plugin = os.path.abspath(plugin)
-if not os.path.isfile(plugin):
-    fail("no plug-in at " + plugin)
+if not uninstall:
+    plugin = os.path.abspath(plugin)
+    if not os.path.isfile(plugin):
+        fail("no plug-in at " + plugin)
+default_dest = dest is None
 if dest is None:
     dest = SYSTEM_DIR if mode == "system" else \
         os.path.join(user.pw_dir, ".local", "share", "doublecmd", "plugins", "wcx", "kiv")
@@ -149,6 +165,88 @@ if running:
     fail("Double Commander is running (pid %s) and rewrites %s when it exits; "
          "close it and run this again" % (", ".join(running), config))
 
+
+def read_config():
+    """The configuration's tree, or None when there is no file."""
+    if not os.path.exists(config):
+        return None
+    parser = ET.XMLParser(target=ET.TreeBuilder(insert_comments=True))
+    try:
+        tree = ET.parse(config, parser)
+    except ET.ParseError as e:
+        fail("%s is not readable XML (%s); nothing changed" % (config, e))
+    if tree.getroot().tag != "doublecmd":
+        fail("%s does not look like Double Commander's configuration (root <%s>)" % (config, tree.getroot().tag))
+    return tree
+
+
+def kiv_registrations(root):
+    """The <WcxPlugins> node (or None) and the kiv entries in it."""
+    plugins = root.find("Plugins/WcxPlugins")
+    if plugins is None:
+        return None, []
+    return plugins, [p for p in plugins.findall("WcxPlugin")
+                     if (p.findtext("ArchiveExt") or "").strip().lower() == EXT]
+
+
+def write_config(tree, created=()):
+    """Keeps a backup of the present file, then replaces it."""
+    if os.path.exists(config):
+        backup = config + ".kiv-backup-" + time.strftime("%Y%m%d-%H%M%S")
+        n = 1
+        while os.path.exists(backup):
+            n += 1
+            backup = "%s.kiv-backup-%s-%d" % (config, time.strftime("%Y%m%d-%H%M%S"), n)
+        shutil.copy2(config, backup)
+        print("kept the previous configuration as " + backup)
+    ET.indent(tree, space="  ")
+    tmp = config + ".kiv-new"
+    with open(tmp, "w", encoding="utf-8") as f:
+        # The declaration as Double Commander writes it.
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n')
+        tree.write(f, encoding="unicode")
+        f.write("\n")
+    if os.path.exists(config):
+        shutil.copymode(config, tmp)
+    os.replace(tmp, config)
+    give_to_user(list(created) + [config])
+
+
+# --- uninstalling --------------------------------------------------------------
+if uninstall:
+    tree = read_config()
+    plugins, ours = kiv_registrations(tree.getroot()) if tree is not None else (None, [])
+    elsewhere = sorted({(p.findtext("Path") or "").strip() for p in ours} - {target, ""})
+    did = False
+    if ours:
+        for p in ours:
+            plugins.remove(p)
+        if len(plugins) == 0:
+            plugins.text = None  # no indentation left over from the removed entries
+        write_config(tree)
+        print("removed the registration for .%s from %s" % (EXT, config))
+        did = True
+    if os.path.lexists(target):
+        if mode == "system" and os.geteuid() != 0:
+            subprocess.run(["sudo", "rm", "-f", target], check=True)
+        else:
+            os.remove(target)
+        print("removed " + target)
+        did = True
+    # The folder the script made for the plug-in goes with it when nothing
+    # else (a kiv.ini of a portable install, say) is left in it.
+    if default_dest and os.path.isdir(dest) and not os.listdir(dest):
+        if mode == "system" and os.geteuid() != 0:
+            subprocess.run(["sudo", "rmdir", dest], check=False)
+        else:
+            os.rmdir(dest)
+    for path in elsewhere:
+        if os.path.exists(path):
+            print("the registration named %s, which is left in place (--dest picks its folder)" % path)
+    if not did:
+        print("nothing to uninstall: no registration for .%s in %s and no %s" % (EXT, config, target))
+    sys.exit(0)
+
 # --- the plug-in file --------------------------------------------------------
 if os.path.isfile(target) and filecmp.cmp(plugin, target, shallow=False):
     print("already installed: " + target)
@@ -181,23 +279,14 @@ def set_text(parent, tag, text):
     return changed
 
 
-if os.path.exists(config):
-    parser = ET.XMLParser(target=ET.TreeBuilder(insert_comments=True))
-    try:
-        tree = ET.parse(config, parser)
-    except ET.ParseError as e:
-        fail("%s is not readable XML (%s); nothing changed" % (config, e))
-    root = tree.getroot()
-    if root.tag != "doublecmd":
-        fail("%s does not look like Double Commander's configuration (root <%s>)" % (config, root.tag))
-else:
+tree = read_config()
+if tree is None:
     # Double Commander keeps this entry and adds its own defaults on its next start.
-    root = ET.Element("doublecmd")
-    tree = ET.ElementTree(root)
+    tree = ET.ElementTree(ET.Element("doublecmd"))
+root = tree.getroot()
 
 plugins = child(child(root, "Plugins"), "WcxPlugins")
-ours = [p for p in plugins.findall("WcxPlugin")
-        if (p.findtext("ArchiveExt") or "").strip().lower() == EXT]
+ours = kiv_registrations(root)[1]
 changed = not os.path.exists(config)
 if not ours:
     ours = [ET.SubElement(plugins, "WcxPlugin")]
@@ -217,25 +306,6 @@ if not changed:
     print("already registered for .%s in %s" % (EXT, config))
     sys.exit(0)
 
-created = make_dirs(config_dir)
-if os.path.exists(config):
-    backup = config + ".kiv-backup-" + time.strftime("%Y%m%d-%H%M%S")
-    n = 1
-    while os.path.exists(backup):
-        n += 1
-        backup = "%s.kiv-backup-%s-%d" % (config, time.strftime("%Y%m%d-%H%M%S"), n)
-    shutil.copy2(config, backup)
-    print("kept the previous configuration as " + backup)
-ET.indent(tree, space="  ")
-tmp = config + ".kiv-new"
-with open(tmp, "w", encoding="utf-8") as f:
-    # The declaration as Double Commander writes it.
-    f.write('<?xml version="1.0" encoding="UTF-8"?>\n')
-    tree.write(f, encoding="unicode")
-    f.write("\n")
-if os.path.exists(config):
-    shutil.copymode(config, tmp)
-os.replace(tmp, config)
-give_to_user(created + [config])
+write_config(tree, make_dirs(config_dir))
 print("registered %s for .%s in %s" % (target, EXT, config))
 PY

@@ -124,8 +124,9 @@ drive() {
 
 tar -xzf "$out/$linuxtar" -C "$smoke"
 lx="$smoke/$linuxdir"
-drive "linux kiv.wcx" "$smoke/linux-out" "$lx/wcxhost"
-KIV_PASSWORD="open sesame" "$lx/wcxhost" test "$smoke/scrambled.kiv" >"$smoke/scrambled.test" 2>&1 \
+# A settings folder of its own, so that the user's kiv.ini shapes nothing.
+drive "linux kiv.wcx" "$smoke/linux-out" "$lx/wcxhost" --config-dir "$smoke/linux-config"
+KIV_PASSWORD="open sesame" "$lx/wcxhost" --config-dir "$smoke/linux-config" test "$smoke/scrambled.kiv" >"$smoke/scrambled.test" 2>&1 \
   || { echo "linux kiv.wcx: the scrambled sample does not test" >&2; cat "$smoke/scrambled.test" >&2; exit 1; }
 echo "ok    linux kiv.wcx tests the scrambled sample"
 [[ "$("$lx/wcxhost" --version)" == "wcxhost $version" ]] || { echo "wcxhost --version is wrong" >&2; exit 1; }

@@ -1,14 +1,16 @@
 #!/bin/bash
 # Tests the Windows plug-ins built by scripts/build-windows.sh:
 #   1. build-win32/kiv.wcx and build-win64/kiv.wcx64 are inspected: PE32 for
-#      i386 and PE32+ for x86-64, the thirteen plain exports, system DLL imports
+#      i386 and PE32+ for x86-64, the fourteen plain exports, system DLL imports
 #      only, and the password dialog resource.
 #   2. For each file, in its own build tree, its own Wine prefix (win32 or
 #      win64) and on an Xvfb display of its own:
 #      a. ctest runs the Windows test programs under Wine: the end-to-end
 #         tests answer the plug-in's password dialog from a thread of their
 #         own;
-#      b. wcxhost.exe lists and extracts the sample archive;
+#      b. wcxhost.exe lists and extracts the sample archive, and names what
+#         went wrong (a missing archive, a folder, a pattern that matched
+#         nothing) with the right exit status;
 #      c. the password dialog is answered for real with xdotool: first the
 #         platform layer's dialog alone, then through the plug-in opening
 #         scrambled archives.
@@ -138,6 +140,23 @@ answer() {
   return 0
 }
 
+# Runs wcxhost.exe of the build in hand ($b) with the given arguments; the
+# check passes when it exits with STATUS and a line of its output matches
+# the extended regular expression LINE.
+#   host_says NAME STATUS LINE args...
+host_says() {
+  local name="$1" status="$2" line="$3"; shift 3
+  local out="$work/host-says.txt" rc
+  "$wine_run" "${wine_args[@]}" "$b/wcxhost.exe" "$@" >"$out" 2>&1
+  rc=$?
+  if [[ $rc == "$status" ]] && tr -d '\r' <"$out" | grep -qE "$line"; then
+    ok "$name (exit $rc)"
+  else
+    bad "$name (exit $rc, expected $status)"
+    cat "$out"
+  fi
+}
+
 # Runs in a subshell of its own: the prefix, the display and the label are
 # this file's.
 #   suites BUILD_DIR PLUGIN_FILE WINE_ARCH
@@ -202,9 +221,20 @@ suites() {
       "$wine_run" "${wine_args[@]}" "$b/wcxhost.exe" extract "$sample" "$work/host-out" \
         >"$work/host-extract.txt" 2>&1
       check "wcxhost.exe extracts the sample" grep -q ': 0 failed' "$work/host-extract.txt"
+      # Messages and exit statuses: the system's reason for an archive that
+      # cannot be read, a pattern that matches nothing, -h anywhere.
+      host_says "wcxhost.exe names a missing archive and the system's reason" 2 \
+        "^wcxhost: cannot open '.*missing\\.kiv': [^ ]" list "$work/missing.kiv"
+      host_says "wcxhost.exe says a folder is a directory" 2 "^wcxhost: cannot open '.*': Is a directory$" test "$work"
+      host_says "wcxhost.exe names a pattern that matches nothing" 1 "^wcxhost: no entry matches 'nope\\*'$" \
+        test "$sample" 'src/*.h' 'nope*'
+      host_says "wcxhost.exe -h after the command: the usage, with '\\' paths" 0 "show paths '\\\\'-separated" \
+        list "$sample" -h
       if [[ -x "$root/build/wcxhost" ]]; then
         mkdir -p "$work/host-out-linux"
-        "$root/build/wcxhost" extract "$sample" "$work/host-out-linux" >/dev/null 2>&1
+        # Its own settings folder: the user's kiv.ini must not shape the files.
+        "$root/build/wcxhost" --config-dir "$work/linux-config" extract "$sample" "$work/host-out-linux" \
+          >/dev/null 2>&1
         check "wcxhost.exe extracts the same files as the Linux build" \
           diff -r "$work/host-out" "$work/host-out-linux"
       fi

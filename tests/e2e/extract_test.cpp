@@ -599,7 +599,7 @@ TEST_F(ExtractTest, BzipEntryOfManyBlocks) {
 // ---------------------------------------------------------------------------
 // Stored archives: destinations, progress sizes, entries without data.
 
-TEST_F(ExtractTest, DestinationPathAndNameAreJoinedWithoutASeparator) {
+TEST_F(ExtractTest, DestinationPathAndNameAreJoinedWithASeparator) {
     const Bytes data = textLike(100, 91);
     ArchiveWriter w;
     w.file("a", data);
@@ -607,14 +607,30 @@ TEST_F(ExtractTest, DestinationPathAndNameAreJoinedWithoutASeparator) {
 
     EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, (out + "/").c_str(), "x"));
     EXPECT_EQ(data, readFile(outFile("x")));
+    // A folder without its separator: the file goes into it, not beside it.
     EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, out.c_str(), "y"));
-    EXPECT_EQ(data, readFile(out + "y"));  // beside the folder, not in it
+    EXPECT_EQ(data, readFile(outFile("y")));
+    EXPECT_FALSE(fileExists(out + "y"));
+    ASSERT_FALSE(progress.calls.empty());
+    // The progress name is the joined destination, with the platform's separator.
+#if defined(_WIN32)
+    EXPECT_EQ(out + "\\y", progress.calls.back().first);
+#else
+    EXPECT_EQ(out + "/y", progress.calls.back().first);
+#endif
+#if defined(_WIN32)
+    EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, (out + "\\").c_str(), "b"));
+    EXPECT_EQ(data, readFile(outFile("b")));
+#else
+    // '\\' is a character of POSIX names, not a separator.
+    fs::create_directory(outFile("b\\"));
+    EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, outFile("b\\").c_str(), "c"));
+    EXPECT_EQ(data, readFile(outFile("b\\/c")));
+#endif
+    EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, "", outFile("e").c_str()));  // an empty path adds nothing
+    EXPECT_EQ(data, readFile(outFile("e")));
     EXPECT_EQ(0, run(archive, "a", PK_EXTRACT, nullptr, outFile("z").c_str()));
     EXPECT_EQ(data, readFile(outFile("z")));
-    EXPECT_EQ((std::set<std::string>{"x", "z"}), folderContents(out));
-    // The progress name is the joined destination.
-    ASSERT_FALSE(progress.calls.empty());
-    EXPECT_EQ(outFile("z"), progress.calls.back().first);
 }
 
 TEST_F(ExtractTest, EntryOf4097BytesIsReportedAs4096Then1) {

@@ -179,6 +179,85 @@ TEST_F(SettingsTest, ALongLineIsReadAsTwoPieces) {
 }
 
 // ---------------------------------------------------------------------------
+// legacyCodePage: the code page of names in archives of format version 3 and
+// below. POSIX hosts are shown them in UTF-8; the ANSI functions of Windows
+// builds report the stored bytes (their wide names are checked under Wine).
+
+struct LegacyName {
+    std::string stored;
+    std::string posix;    // UTF-8, as the Linux file manager is shown it
+    std::string windows;  // the stored bytes, made safe
+};
+struct LegacyCase {
+    const char* label;
+    const char* ini;
+    std::vector<LegacyName> names;  // files at the top level, in this order
+};
+std::ostream& operator<<(std::ostream& os, const LegacyCase& c) { return os << c.label; }
+
+const std::string kCafe = "caf\xE9.txt";  // code page 1252
+const LegacyName kCafe1252 = {kCafe, "caf\xC3\xA9.txt", kCafe};
+
+const LegacyCase kLegacyCases[] = {
+    // The default: 1252; a byte it does not map becomes U+FFFD.
+    {"default1252", "", {kCafe1252, {"\x81x", "\xEF\xBF\xBDx", "\x81x"}}},
+    {"cp1251", "legacyCodePage=1251\n",
+     {{"\xEF\xF0\xE8\xE2\xE5\xF2.txt", "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt",
+       "\xEF\xF0\xE8\xE2\xE5\xF2.txt"},
+      {"\x81x", "\xD0\x83x", "\x81x"}}},
+    // Second bytes 5C are no separators; a character cut off or a pair the
+    // code page lacks becomes U+FFFD, and what follows is read on its own.
+    {"cp932", "legacyCodePage=932\n",
+     {{"\x83\x5C", "\xE3\x82\xBD", "\x83\\_"},
+      {"\x95\x5C\\..\\x", "\xE8\xA1\xA8\\_\\x", "\x95\\_\\_\\x"},
+      {"a\x83", "a\xEF\xBF\xBD", "a\x83"},
+      {"\x83 x", "\xEF\xBF\xBD x", "\x83 x"}}},
+    // A converter that holds the last character back until it is flushed.
+    {"cp1258", "legacyCodePage=1258\n", {{"c\xE0", "c\xC3\xA0", "c\xE0"}}},
+    {"unknownKeepsTheDefault", "legacyCodePage=12345\n", {kCafe1252}},
+    {"laterLineOverrides", "legacyCodePage=1251\nlegacyCodePage=x\n", {kCafe1252}},
+    {"keyCaseMatters", "LegacyCodePage=1251\n", {kCafe1252}},
+    {"withTheSwitches", "flatArchive=0\nlegacyCodePage=1251\nhideEmptyDirs=0\n",
+     {{kCafe, "caf\xD0\xB9.txt", kCafe}}},
+};
+
+class SettingsLegacyNames : public SettingsTest, public ::testing::WithParamInterface<LegacyCase> {};
+
+TEST_P(SettingsLegacyNames, AreReadInTheirCodePage) {
+    loadPluginWithSettings(GetParam().ini);
+    ArchiveWriter v3;
+    v3.version("03");
+    Names expected;
+    for (const LegacyName& n : GetParam().names) {
+        v3.file(n.stored, "");
+#if defined(_WIN32)
+        expected.push_back(n.windows);
+#else
+        expected.push_back(n.posix);
+#endif
+    }
+    // Link targets and the other content texts keep their bytes.
+    v3.symlink("l", kCafe);
+    expected.push_back("l");
+    EXPECT_EQ(expected, names(save(v3, "v3.kiv")));
+    const std::string link = dir.file("link.txt");
+    EXPECT_EQ(0, extractOne(dir.file("v3.kiv"), "l", link));
+    EXPECT_EQ("Link: (" + kCafe + ")", readText(link));
+
+    // Names of later versions are UTF-8 whatever the setting.
+    ArchiveWriter v4;
+    v4.version("04").file("caf\xC3\xA9.txt", "");
+#if defined(_WIN32)
+    EXPECT_EQ((Names{kCafe}), names(save(v4, "v4.kiv")));  // in the ANSI code page, 1252 under Wine
+#else
+    EXPECT_EQ((Names{"caf\xC3\xA9.txt"}), names(save(v4, "v4.kiv")));
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsLegacyNames, ::testing::ValuesIn(kLegacyCases),
+                         [](const ::testing::TestParamInfo<LegacyCase>& info) { return std::string(info.param.label); });
+
+// ---------------------------------------------------------------------------
 // The default file, and when the file is read.
 
 TEST_F(SettingsTest, WithoutAFileAllIsOffAndCloseWritesTheDefaults) {
@@ -229,14 +308,18 @@ TEST_F(SettingsTest, TheFileIsTakenFromThePluginFolderNotTheWorkingFolder) {
 // A plug-in installed for all users cannot write beside itself: without a
 // kiv.ini there, the one in the host's configuration folder is read and
 // written; a kiv.ini beside the plug-in (a portable install) still wins.
-TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
-    TempDir conf;
+void startUp(PluginHost& host, const std::string& confDir) {
     auto info = std::make_unique<tExtensionStartupInfo>();
     std::memset(info.get(), 0, sizeof *info);
     info->StructSize = sizeof *info;
-    std::snprintf(info->PluginConfDir, sizeof info->PluginConfDir, "%s", conf.path().c_str());
-    ASSERT_NE(nullptr, host->ExtensionInitialize);
-    host->ExtensionInitialize(info.get());
+    std::snprintf(info->PluginConfDir, sizeof info->PluginConfDir, "%s", confDir.c_str());
+    ASSERT_NE(nullptr, host.ExtensionInitialize);
+    host.ExtensionInitialize(info.get());
+}
+
+TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
+    TempDir conf;
+    startUp(*host, conf.path());
 
     EXPECT_EQ(kDefaultNames, names(save(everyKind(), "a.kiv")));
     EXPECT_EQ(kDefaultFile, readText(conf.file("kiv.ini")));
@@ -247,6 +330,37 @@ TEST_F(SettingsTest, WithoutAFileBesideItTheHostsConfigurationFolderIsUsed) {
     writeText(iniPath(), "hideStoredLinks=0\n");
     EXPECT_EQ(kDefaultNames, names(save(everyKind(), "c.kiv")));
     EXPECT_EQ("flatArchive=1\n", readText(conf.file("kiv.ini")));
+}
+
+// PackSetDefaultParams names the host's folder too (the folder of the ini
+// file it suggests); the start-up call's folder, when given, comes first.
+TEST_F(SettingsTest, TheDefaultIniNamesTheHostsFolderAfterTheStartUpCall) {
+    TempDir suggested, conf;
+    startUp(*host, "");  // a start-up call that names no folder
+    ASSERT_NE(nullptr, host->PackSetDefaultParams);
+    PackDefaultParamStruct dps = {};
+    dps.size = sizeof dps;
+    std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", suggested.file("wcx.ini").c_str());
+    host->PackSetDefaultParams(&dps);
+
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "a.kiv")));
+    EXPECT_EQ(kDefaultFile, readText(suggested.file("kiv.ini")));
+    EXPECT_FALSE(fileExists(iniPath()));
+    writeText(suggested.file("kiv.ini"), "flatArchive=1\n");
+    EXPECT_EQ(kFlatNames, names(save(everyKind(), "b.kiv")));
+
+    startUp(*host, conf.path());
+    EXPECT_EQ(kDefaultNames, names(save(everyKind(), "c.kiv")));
+    EXPECT_EQ(kDefaultFile, readText(conf.file("kiv.ini")));
+
+    // A record shorter than the published one is not read.
+    TempDir other;
+    startUp(*host, "");
+    std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", other.file("wcx.ini").c_str());
+    dps.size = 12;
+    host->PackSetDefaultParams(&dps);
+    EXPECT_EQ(kFlatNames, names(save(everyKind(), "d.kiv")));
+    EXPECT_FALSE(fileExists(other.file("kiv.ini")));
 }
 #endif
 

@@ -62,7 +62,7 @@ TEST_F(Slots, ExportsExactlyTheInterface) {
     const std::set<std::string> expected = {"OpenArchive",        "ReadHeader",          "ProcessFile",
                                             "CloseArchive",       "SetChangeVolProc",    "SetProcessDataProc",
                                             "GetPackerCaps",      "ExtensionInitialize", "ExtensionFinalize",
-                                            "ReadHeaderEx"};
+                                            "ReadHeaderEx",       "PackSetDefaultParams"};
     EXPECT_EQ(expected, names);
     EXPECT_EQ(132, host->GetPackerCaps());
 }

@@ -226,9 +226,10 @@ FAKE_EXPORT int WCX_CALL GetPackerCaps() { return PK_CAPS_MULTIPLE; }
 
 #ifdef FAKE_EXTENSION
 FAKE_EXPORT void ExtensionInitialize(tExtensionStartupInfo* info) {
-    bool rest = info->PluginConfDir[0] == 0 && allZero(info->OtherProcs, sizeof info->OtherProcs);
+    bool rest = allZero(info->OtherProcs, sizeof info->OtherProcs);
     logLine("init size=" + std::to_string(info->StructSize) + " dir=" + info->PluginDir +
-            " inputbox=" + (info->InputBox ? "1" : "0") + " rest-zero=" + (rest ? "1" : "0"));
+            " confdir=" + info->PluginConfDir + " inputbox=" + (info->InputBox ? "1" : "0") +
+            " rest-zero=" + (rest ? "1" : "0"));
     gInputBox = info->InputBox;
 }
 

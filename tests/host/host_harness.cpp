@@ -41,6 +41,7 @@ std::vector<char*> argvFor(const std::vector<std::string>& args, const RunOption
 // In the child, after fork: environment and exec. Never returns.
 [[noreturn]] void execHost(char** argv, const RunOptions& options) {
     unsetenv("KIV_PASSWORD");
+    unsetenv("XDG_CONFIG_HOME");
     for (const auto& kv : options.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     signal(SIGINT, SIG_DFL);
     execv(argv[0], argv);
@@ -79,7 +80,10 @@ std::string tempFile(const char* tag) {
 }
 }  // namespace
 
-Result run(const std::vector<std::string>& args, const RunOptions& options) {
+Result run(const std::vector<std::string>& args, const RunOptions& given) {
+    ScratchDir home;
+    RunOptions options = given;
+    options.env.emplace("HOME", home.path());
     std::vector<std::string> storage;
     std::vector<char*> argv = argvFor(args, options, storage);
     std::string outPath = tempFile("out"), errPath = tempFile("err");
@@ -104,7 +108,10 @@ Result run(const std::vector<std::string>& args, const RunOptions& options) {
 }
 
 Result runOnTerminal(const std::vector<std::string>& args, const std::string& expect, const std::string& input,
-                     std::string& terminal, const RunOptions& options) {
+                     std::string& terminal, const RunOptions& given) {
+    ScratchDir home;
+    RunOptions options = given;
+    options.env.emplace("HOME", home.path());
     std::vector<std::string> storage;
     std::vector<char*> argv = argvFor(args, options, storage);
     std::string outPath = tempFile("out");

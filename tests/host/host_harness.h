@@ -23,7 +23,9 @@ struct RunOptions {
 };
 
 // The child runs in a new session without a controlling terminal, stdin
-// from /dev/null, and without KIV_PASSWORD unless `env` sets it.
+// from /dev/null, and without KIV_PASSWORD unless `env` sets it. Its HOME is
+// a fresh folder and XDG_CONFIG_HOME is unset unless `env` names them, so
+// that no run reads or writes the configuration of the user running tests.
 Result run(const std::vector<std::string>& args, const RunOptions& options = RunOptions());
 
 // Like run(), but the child's controlling terminal and stderr are a fresh

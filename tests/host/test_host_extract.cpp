@@ -57,9 +57,9 @@ TEST_F(ExtractFixture, RefusesPathsLeavingTheDestination) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(readFile(dest + "/ok.txt"), "fine");
     EXPECT_EQ(lines(r.err).size(), 6u) << r.err;
-    EXPECT_TRUE(contains(r.err, "..\\evil1: not extracted: path with a \"..\" component\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "\\evil3: not extracted: absolute path\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "C:\\evil4: not extracted: path with a drive letter\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "../evil1: not extracted: path with a \"..\" component\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "/evil3: not extracted: absolute path\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "C:/evil4: not extracted: path with a drive letter\n")) << r.err;
     EXPECT_EQ(r.out, "extracted 1 entries (4 bytes): 6 failed\n");
     for (const char* name : {"evil1", "evil2", "evil3", "evil4", "evil5"}) {
         EXPECT_FALSE(exists(dir / name)) << name;
@@ -89,6 +89,17 @@ TEST_F(ExtractFixture, NeverWritesThroughAnExistingSymlink) {
     EXPECT_FALSE(exists(outside / "deep"));
     EXPECT_FALSE(exists(outside / "newdir"));
     EXPECT_EQ(readFile(dest + "/real/fine.txt"), "ok");
+
+    // A destination the user names through a link is used like the folder.
+    ScratchDir target;
+    ASSERT_EQ(symlink(target.path().c_str(), (dir / "via").c_str()), 0);
+    writeArchive(arc, {"a\\b.txt\t0x20\t0\tok"});
+    for (const std::string& into : {dir / "via", dir / "via/new/deeper"}) {
+        Result through = run({"extract", arc, into}, opts);
+        EXPECT_EQ(through.status, 0) << into << ": " << through.err;
+    }
+    EXPECT_EQ(readFile(target / "a/b.txt"), "ok");
+    EXPECT_EQ(readFile(target / "new/deeper/a/b.txt"), "ok");
 }
 
 TEST_F(ExtractFixture, PatternsSelectEntriesOthersAreSkipped) {
@@ -109,6 +120,19 @@ TEST_F(ExtractFixture, PatternsSelectEntriesOthersAreSkipped) {
     EXPECT_TRUE(exists(other / "docs/a.txt"));
     EXPECT_TRUE(exists(other / "docs/b.bin"));
     EXPECT_FALSE(exists(other / "c.txt"));
+
+    // A pattern that matches nothing is named and fails the run; the others
+    // still do their work. "docs\\a.txt" matches "docs/a.txt" as shown.
+    ScratchDir third;
+    Result none = run({"extract", arc, third.path(), "nope*", "docs\\a.txt", "*.zip"}, opts);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "wcxhost: no entry matches 'nope*'\nwcxhost: no entry matches '*.zip'\n");
+    EXPECT_EQ(none.out, "extracted 1 entries (1 bytes): 0 failed\n");
+    EXPECT_EQ(readFile(third / "docs/a.txt"), "a");
+    Result test = run({"test", arc, "*.zip"}, opts);
+    EXPECT_EQ(test.status, 1);
+    EXPECT_EQ(test.err, "wcxhost: no entry matches '*.zip'\n");
+    EXPECT_EQ(test.out, "tested 0 entries (0 bytes): 0 failed\n");
 }
 
 TEST_F(ExtractFixture, PluginFailuresAreReportedAndCounted) {

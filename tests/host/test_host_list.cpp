@@ -31,7 +31,8 @@ TEST_F(ListFixture, TableShowsDateAttributesSizesAndPaths) {
     ASSERT_EQ(out.size(), 5u) << r.out;
     EXPECT_TRUE(contains(out[0], "Name"));
     EXPECT_EQ(out[1], "2023-05-17 13:45:30  d----           0           0  docs");
-    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs\\readme.txt");
+    // The plug-in reported "docs\\readme.txt": shown as a POSIX path.
+    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs/readme.txt");
     EXPECT_EQ(out[3], "1980-00-00 00:00:00  -ahsr  3000000000        1234  big.bin");
     EXPECT_EQ(out[4], "3 entries, 3000000005 bytes");
     EXPECT_EQ(r.err, "");
@@ -50,7 +51,7 @@ TEST_F(ListFixture, UnixConventionsShowTheSameTable) {
     std::vector<std::string> out = lines(r.out);
     ASSERT_EQ(out.size(), 5u) << r.out;
     EXPECT_EQ(out[1], "2023-05-17 13:45:30  d----           0           0  docs");
-    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs\\readme.txt");
+    EXPECT_EQ(out[2], "2023-05-17 13:45:30  -a--r           5           5  docs/readme.txt");
     EXPECT_EQ(out[3], "1980-00-00 00:00:00  -a---  3000000000        1234  big.bin");
     Result raw = run({"list", "--raw", arc}, opts);
     EXPECT_EQ(lines(raw.out)[1], seconds + " 33060 5 5 0 0 0 0 0\tdocs/readme.txt");
@@ -73,20 +74,38 @@ TEST_F(ListFixture, RawLinesAndTheFileManagersCallingOrder) {
               "read-header END\nclose\n");
 }
 
-TEST_F(ListFixture, OpenFailuresNameTheCode) {
-    Result missing = run({"list", dir / "nope.fake"}, opts);
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "cannot open archive: cannot open (E_EOPEN, 15)\n");
-
+// A failed open names the archive and why: the system's reason when the
+// file cannot be read, else what the plug-in's code means for an open.
+TEST_F(ListFixture, OpenFailuresNameTheArchiveAndTheReason) {
+    opts.plugin = FAKE_EXT_PLUGIN;  // its prompts come to wcxhost: none was shown
+    writeFile(dir / "empty.fake", "");
     writeFile(dir / "other.bin", "not a fake archive\n");
-    Result unknown = run({"list", dir / "other.bin"}, opts);
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err, "cannot open archive: unknown format (E_UNKNOWN_FORMAT, 14)\n");
-
+    writeArchive(dir / "bad.fake", {"open-fail 13"});
     writeArchive(dir / "ns.fake", {"open-fail 24"});
-    Result ns = run({"extract", dir / "ns.fake", dir / "out"}, opts);
-    EXPECT_EQ(ns.status, 2);
-    EXPECT_EQ(ns.err, "cannot open archive: not supported (E_NOT_SUPPORTED, 24)\n");
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {dir / "nope.fake", "No such file or directory"},
+        {dir / "nope/a.fake", "No such file or directory"},
+        {dir.path(), "Is a directory"},
+        {"/dev/null", "not a regular file"},
+        {dir / "empty.fake", "empty file, not an archive"},
+        {dir / "other.bin", "not an archive the plug-in can read, or a damaged one (E_UNKNOWN_FORMAT, 14)"},
+        {dir / "bad.fake", "damaged archive (E_BAD_ARCHIVE, 13)"},
+        {dir / "ns.fake", "not supported (E_NOT_SUPPORTED, 24)"},
+    };
+    for (const auto& c : cases) {
+        for (const char* command : {"list", "test"}) {
+            Result r = run({command, c.path}, opts);
+            EXPECT_EQ(r.status, 2) << command << " " << c.path;
+            EXPECT_EQ(r.err, "wcxhost: cannot open '" + c.path + "': " + c.reason + "\n") << command;
+            EXPECT_EQ(r.out, "") << command << " " << c.path;
+        }
+    }
+    Result extract = run({"extract", dir / "ns.fake", dir / "out"}, opts);
+    EXPECT_EQ(extract.status, 2);
+    EXPECT_EQ(extract.err, "wcxhost: cannot open '" + dir / "ns.fake" + "': not supported (E_NOT_SUPPORTED, 24)\n");
     EXPECT_FALSE(contains(readFile(log), "close"));  // no handle, nothing to close
 }
 
@@ -122,9 +141,21 @@ TEST_F(ListFixture, UsageErrors) {
     EXPECT_EQ(run({"frobnicate", arc}, opts).status, 2);
     EXPECT_EQ(run({"extract", arc}, opts).status, 2);
     EXPECT_EQ(run({"list", arc, "--bogus"}, opts).status, 2);
-    Result help = run({"--help"}, opts);
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(contains(help.out, "usage:"));
+    // -h, --help and --version stand anywhere and nothing else is done.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"list", arc, "-h"}, {"extract", "-h", "--bogus-after"}}) {
+        Result help = run(args, opts);
+        EXPECT_EQ(help.status, 0) << args.back();
+        EXPECT_TRUE(contains(help.out, "usage:")) << args.back();
+        EXPECT_TRUE(contains(help.out, "paths '/'-separated")) << help.out;
+        EXPECT_TRUE(contains(help.out, "~/.config/doublecmd")) << help.out;
+    }
+    Result version = run({"test", arc, "--version"}, opts);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.compare(0, 8, "wcxhost "), 0) << version.out;
+    EXPECT_EQ(lines(version.out).size(), 1u);
+    EXPECT_EQ(readFile(log), "<missing>");  // the archive was never opened
+    EXPECT_EQ(run({"list", arc, "--", "-h"}, opts).status, 2);  // a word after "--"
 }
 
 TEST(HostTest, FailingEntriesAreNamedAndCounted) {

@@ -12,13 +12,16 @@
 
 namespace {
 
-TEST(HostPattern, GlobOperatorsAgainstBackslashPaths) {
+TEST(HostPattern, GlobOperatorsAndEitherSeparator) {
     using pattern::matches;
     EXPECT_TRUE(matches("*.txt", "docs\\a.txt"));  // '*' crosses separators
     EXPECT_FALSE(matches("*.txt", "docs\\a.txt.bak"));
     EXPECT_TRUE(matches("docs\\*", "docs\\sub\\x"));
-    EXPECT_TRUE(matches("docs/sub/?", "docs\\sub\\x"));  // '/' stands for either separator
+    EXPECT_TRUE(matches("docs/sub/?", "docs\\sub\\x"));  // '/' and '\\' stand for either separator
     EXPECT_FALSE(matches("docs/sub/?", "docs\\sub\\xy"));
+    EXPECT_TRUE(matches("docs\\sub\\?", "docs/sub/x"));
+    EXPECT_TRUE(matches("docs[/]*", "docs\\x"));
+    EXPECT_FALSE(matches("docs\\x", "docsx"));
     EXPECT_TRUE(matches("[ab]*.bin", "b1.bin"));
     EXPECT_FALSE(matches("[ab]*.bin", "c1.bin"));
     EXPECT_TRUE(matches("[!ab]*", "c"));

@@ -1,11 +1,16 @@
 // kivmkrealhost PLAIN.kiv SCRAMBLED.kiv EXPECTED.txt PASSWORD
+// kivmkrealhost --legacy 1252|1251 ARCHIVE.kiv EXPECTED.txt
 // Writes the archives the real-host test opens in the file manager: the same
-// entries twice, zlib-compressed, the second scrambled with PASSWORD. EXPECTED
-// lists the tree that copying every entry out must write, one entry a line:
+// entries twice, zlib-compressed, the second scrambled with PASSWORD; or an
+// archive of format version 3, whose names are bytes of code page 1252 or
+// 1251 as a Windows machine of that code page wrote them. EXPECTED lists the
+// tree that copying every entry out must write, one entry a line:
 //   d MTIME PATH
 //   f MTIME HEXDATA PATH        (HEXDATA is "-" for an empty file)
-// with '/' between path components and MTIME in seconds since 1970.
+// with '/' between path components, names in UTF-8 and MTIME in seconds
+// since 1970.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <stdexcept>
@@ -64,6 +69,38 @@ void describe(kivtest::ArchiveWriter& w, std::vector<Expected>& tree) {
     w.end();
 }
 
+// Names as stored (code-page bytes) and as they must arrive (UTF-8, spelled
+// out here rather than converted, so that no converter checks itself).
+struct LegacyName {
+    const char* stored;
+    const char* utf8;
+};
+
+void describeLegacy(int codePage, kivtest::ArchiveWriter& w, std::vector<Expected>& tree) {
+    w.version("03");
+    const bool cyrillic = codePage == 1251;
+    // A file, a folder with a file inside, and a file after the folder.
+    const LegacyName top = cyrillic ? LegacyName{"\xEF\xF0\xE8\xE2\xE5\xF2.txt", "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"}
+                                    : LegacyName{"caf\xE9.txt", "caf\xC3\xA9.txt"};
+    const LegacyName folder = cyrillic ? LegacyName{"\xC4\xEE\xEA\xF3\xEC\xE5\xED\xF2\xFB",
+                                                    "\xD0\x94\xD0\xBE\xD0\xBA\xD1\x83\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x82\xD1\x8B"}
+                                       : LegacyName{"d\xFCr", "d\xC3\xBCr"};
+    const LegacyName inner = cyrillic ? LegacyName{"\xF4\xE0\xE9\xEB.txt", "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt"}
+                                      : LegacyName{"Gr\xF6\xDF" "e.txt", "Gr\xC3\xB6\xC3\x9F" "e.txt"};
+    const LegacyName after = cyrillic ? LegacyName{"\xB9 1 \xAB\xEB\xE0\xE4\xBB.txt", "\xE2\x84\x96 1 \xC2\xAB\xD0\xBB\xD0\xB0\xD0\xB4\xC2\xBB.txt"}
+                                      : LegacyName{"\x80uro \x96 \xBD.txt", "\xE2\x82\xACuro \xE2\x80\x93 \xC2\xBD.txt"};
+    const std::string base = std::string("Written in code page ") + (cyrillic ? "1251" : "1252") + ".\n";
+    w.file(top.stored, base, at(21));
+    tree.push_back({'f', at(21), top.utf8, base});
+    w.dir(folder.stored, at(22));
+    tree.push_back({'d', at(22), folder.utf8, ""});
+    w.file(inner.stored, "inside\n", at(23));
+    tree.push_back({'f', at(23), std::string(folder.utf8) + "/" + inner.utf8, "inside\n"});
+    w.end();
+    w.file(after.stored, "after\n", at(24));
+    tree.push_back({'f', at(24), after.utf8, "after\n"});
+}
+
 std::string hex(const std::string& data) {
     if (data.empty()) return "-";
     static const char digits[] = "0123456789abcdef";
@@ -77,13 +114,36 @@ std::string hex(const std::string& data) {
 
 }  // namespace
 
+void writeExpected(const std::vector<Expected>& tree, const char* path) {
+    std::ofstream out(path, std::ios::binary);
+    for (const Expected& e : tree) {
+        out << e.kind << ' ' << e.time << ' ';
+        if (e.kind == 'f') out << hex(e.data) << ' ';
+        out << e.path << '\n';
+    }
+    if (!out.flush()) throw std::runtime_error(std::string("cannot write ") + path);
+}
+
 int main(int argc, char** argv) {
-    if (argc != 5 || !argv[4][0]) {
-        std::fprintf(stderr, "usage: kivmkrealhost PLAIN.kiv SCRAMBLED.kiv EXPECTED.txt PASSWORD\n");
+    const bool legacy = argc == 5 && std::string(argv[1]) == "--legacy";
+    const bool usable = legacy ? std::string(argv[2]) == "1252" || std::string(argv[2]) == "1251"
+                               : argc == 5 && argv[4][0];
+    if (!usable) {
+        std::fprintf(stderr,
+                     "usage: kivmkrealhost PLAIN.kiv SCRAMBLED.kiv EXPECTED.txt PASSWORD\n"
+                     "       kivmkrealhost --legacy 1252|1251 ARCHIVE.kiv EXPECTED.txt\n");
         return 2;
     }
     try {
         std::vector<Expected> tree;
+        if (legacy) {
+            kivtest::ArchiveWriter w;
+            w.compression('z');
+            describeLegacy(std::atoi(argv[2]), w, tree);
+            w.writeTo(argv[3]);
+            writeExpected(tree, argv[4]);
+            return 0;
+        }
         kivtest::ArchiveWriter plain;
         plain.compression('z');
         describe(plain, tree);
@@ -98,13 +158,7 @@ int main(int argc, char** argv) {
         scrambled.scramble(s);
         scrambled.writeTo(argv[2]);
 
-        std::ofstream out(argv[3], std::ios::binary);
-        for (const Expected& e : tree) {
-            out << e.kind << ' ' << e.time << ' ';
-            if (e.kind == 'f') out << hex(e.data) << ' ';
-            out << e.path << '\n';
-        }
-        if (!out.flush()) throw std::runtime_error(std::string("cannot write ") + argv[3]);
+        writeExpected(tree, argv[3]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kivmkrealhost: %s\n", e.what());
         return 1;

@@ -6,7 +6,10 @@
 # its password typed into the plug-in's input box) are opened in the left
 # panel, every entry is copied out with F5 into an empty folder, and the
 # tree written is compared with the entries: folders are folders, names are
-# split on '/', contents and modification times are the entries'.
+# split on '/', contents and modification times are the entries'. Two
+# archives of format version 3 follow, whose names are code-page bytes
+# (1252 with the default settings, 1251 with legacyCodePage=1251): the
+# names written must be UTF-8.
 #
 #   tests/realhost/run.sh        after scripts/build.sh (KIV_BUILD_DIR picks the build)
 #
@@ -293,9 +296,9 @@ copy_all() {  # label outdir: selects everything, F5, Start, waits until done
   return 1
 }
 
-check_tree() {  # label outdir
+check_tree() {  # label outdir [expected list]
   local out
-  out="$(python3 "$root/tests/realhost/check_tree.py" "$work/expected.txt" "$2" "$1")"
+  out="$(python3 "$root/tests/realhost/check_tree.py" "${3:-$work/expected.txt}" "$2" "$1")"
   echo "$out"
   passed=$((passed + $(grep -c '^PASS' <<<"$out")))
   local f
@@ -307,8 +310,8 @@ check_tree() {  # label outdir
     sed 's/^/        /'
 }
 
-run_stage() {  # label archive outdir scrambled
-  local label="$1" archive="$2" outdir="$3" scrambled="$4"
+run_stage() {  # label archive outdir scrambled [expected list]
+  local label="$1" archive="$2" outdir="$3" scrambled="$4" expected="${5:-}"
   echo "== $label archive in Double Commander"
   start_dc "$label" "$archive" "$outdir" || return 1
   open_archive "$label" "$scrambled" || { stop_dc; return 1; }
@@ -329,13 +332,23 @@ run_stage() {  # label archive outdir scrambled
         cat "$work/install-running.log"
       fi
     fi
+    if "$root/scripts/install-doublecmd.sh" --uninstall --config-dir "$cfg" \
+        --dest "$work/plugins/kiv" >"$work/uninstall-running.log" 2>&1; then
+      bad "install-doublecmd.sh --uninstall refuses while Double Commander runs"; cat "$work/uninstall-running.log"
+    elif [[ "$before" == "$(md5sum <"$cfg/doublecmd.xml")" && -f "$work/plugins/kiv/kiv.wcx" ]] &&
+         grep -q 'is running' "$work/uninstall-running.log"; then
+      ok "install-doublecmd.sh --uninstall refuses while Double Commander runs"
+    else
+      bad "install-doublecmd.sh --uninstall refuses while Double Commander runs (message, file or plug-in changed)"
+      cat "$work/uninstall-running.log"
+    fi
   fi
   stop_dc
   case "$dc_status" in
     134|136|139) bad "Double Commander exits cleanly after the copy ($label, status $dc_status)" ;;
     killed) bad "Double Commander exits on SIGTERM within 10 s ($label)" ;;
   esac
-  check_tree "$label" "$outdir"
+  check_tree "$label" "$outdir" "$expected"
 }
 
 run_stage plain "$work/arc-plain/plain.kiv" "$work/out-plain" 0
@@ -363,6 +376,56 @@ else
   bad "the default kiv.ini is written into Double Commander's configuration folder, not beside the plug-in"
   ls -la "$cfg" "$work/plugins/kiv" | sed 's/^/        /'
 fi
+
+# --- names of older archives ---------------------------------------------------
+# Archives of format version 3 store names in the code page of the Windows
+# machine that made them. One made in code page 1252 is copied out with the
+# default settings, one made in 1251 with legacyCodePage=1251 in a kiv.ini
+# beside the plug-in (which wins over the configuration folder's); the names
+# written must be the UTF-8 ones, and the panels show them whole
+# (panel-legacy1252.png, panel-legacy1251.png).
+legacy_stages() {
+  local cp ini="$work/plugins/kiv/kiv.ini"
+  for cp in 1252 1251; do
+    mkdir -p "$work/arc-legacy$cp" "$work/out-legacy$cp"
+    if ! "$maker" --legacy "$cp" "$work/arc-legacy$cp/legacy$cp.kiv" "$work/expected-legacy$cp.txt"; then
+      bad "kivmkrealhost writes the code page $cp archive"; continue
+    fi
+    [[ "$cp" == 1251 ]] && printf 'legacyCodePage=1251\n' >"$ini"
+    run_stage "legacy$cp" "$work/arc-legacy$cp/legacy$cp.kiv" "$work/out-legacy$cp" 0 \
+      "$work/expected-legacy$cp.txt"
+  done
+  if [[ "$(cat "$ini" 2>/dev/null)" == "legacyCodePage=1251" ]]; then
+    ok "the kiv.ini beside the plug-in is read and left as it was"
+  else
+    bad "the kiv.ini beside the plug-in is read and left as it was (now: $(cat "$ini" 2>&1 | head -c 200))"
+  fi
+  rm -f "$ini"
+}
+legacy_stages
+
+# --- uninstalling -----------------------------------------------------------------
+# Last, once Double Commander is closed: the registration and the installed
+# file go, the previous configuration is kept as a backup, and the
+# configuration folder's kiv.ini (the user's settings) stays.
+uninstall_stage() {
+  local backups_before backups_after n
+  backups_before=$(ls "$cfg"/doublecmd.xml.kiv-backup-* 2>/dev/null | wc -l)
+  if ! "$root/scripts/install-doublecmd.sh" --uninstall --config-dir "$cfg" \
+      --dest "$work/plugins/kiv" >"$work/uninstall.log" 2>&1; then
+    bad "install-doublecmd.sh --uninstall runs"; cat "$work/uninstall.log"; return
+  fi
+  backups_after=$(ls "$cfg"/doublecmd.xml.kiv-backup-* 2>/dev/null | wc -l)
+  read -r n _ _ _ <<<"$(kiv_entries)"
+  if [[ "$n" == 0 && ! -e "$work/plugins/kiv/kiv.wcx" && -f "$cfg/kiv.ini" ]] &&
+     ((backups_after == backups_before + 1)); then
+    ok "install-doublecmd.sh --uninstall removes the registration and the plug-in, keeping a backup"
+  else
+    bad "install-doublecmd.sh --uninstall ($n kiv entries left, backups $backups_before -> $backups_after)"
+    cat "$work/uninstall.log"; ls -la "$work/plugins/kiv" "$cfg" 2>&1 | sed 's/^/        /'
+  fi
+}
+uninstall_stage
 
 summary
 ((failed == 0))

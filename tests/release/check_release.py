@@ -29,12 +29,13 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "windows"))
 from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
-             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx"]
+             "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
+             "PackSetDefaultParams"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
 SETTINGS = ["flatArchive", "hideEmptyDirs", "hideStoredFiles", "hideStoredLinks",
-            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks"]
+            "showDeletedFiles", "showReferenceFiles", "showReferenceLinks", "legacyCodePage"]
 
 failures = []
 
@@ -165,7 +166,7 @@ def main():
     readme = files.get("readme.txt", b"").decode("utf-8", "replace")
     expect(version in readme and "@VERSION@" not in readme, "readme.txt: names the version, no placeholder left")
     missing = [k for k in SETTINGS if k not in readme]
-    expect(not missing, "readme.txt: every kiv.ini switch" + (": missing " + " ".join(missing) if missing else ""))
+    expect(not missing, "readme.txt: every kiv.ini setting" + (": missing " + " ".join(missing) if missing else ""))
 
     # --- the Linux tarball ---
     raw = open(os.path.join(dist, linuxtar), "rb").read()

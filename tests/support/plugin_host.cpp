@@ -132,6 +132,7 @@ PluginHost::PluginHost(const std::string& path) {
     GetPackerCaps = symbol<tGetPackerCapsProc>(library_, "GetPackerCaps");
     ReadHeaderEx = reinterpret_cast<tReadHeaderExProc>(findSymbol(library_, "ReadHeaderEx"));
     ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(findSymbol(library_, "ExtensionInitialize"));
+    PackSetDefaultParams = reinterpret_cast<tPackSetDefaultParamsProc>(findSymbol(library_, "PackSetDefaultParams"));
     if (ExtensionInitialize) {
         auto info = std::make_unique<tExtensionStartupInfo>();
         std::memset(info.get(), 0, sizeof *info);

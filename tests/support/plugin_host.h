@@ -39,6 +39,7 @@ public:
     tGetPackerCapsProc GetPackerCaps;
     tExtensionInitializeProc ExtensionInitialize = nullptr;  // POSIX builds only
     tReadHeaderExProc ReadHeaderEx = nullptr;                // null when not exported
+    tPackSetDefaultParamsProc PackSetDefaultParams = nullptr;  // looked up; tests call it themselves
     // Whether walk() reads headers through ReadHeaderEx.
     bool useEx = false;
 

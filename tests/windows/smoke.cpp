@@ -140,6 +140,7 @@ struct Plugin {
     tProcessFileWProc processFileW = nullptr;
     tSetChangeVolProcWProc setChangeVolW = nullptr;
     tSetProcessDataProcWProc setProcessDataW = nullptr;
+    tPackSetDefaultParamsProc setDefaultParams = nullptr;
 };
 
 template <typename T>
@@ -147,6 +148,32 @@ void lookUp(HMODULE m, const char* name, T& out) {
     out = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m, name)));
     if (!out) std::printf("FAILED: export %s missing\n", name);
     CHECK(out != nullptr);
+}
+
+// Loads the plug-in at `path` and looks up every export; false when it
+// cannot be loaded.
+bool load(Plugin& p, const std::string& path) {
+    p = Plugin();
+    p.module = LoadLibraryA(path.c_str());
+    if (!p.module) {
+        std::printf("FAILED: LoadLibraryA(%s) error %lu\n", path.c_str(), GetLastError());
+        return false;
+    }
+    lookUp(p.module, "OpenArchive", p.open);
+    lookUp(p.module, "ReadHeader", p.readHeader);
+    lookUp(p.module, "ProcessFile", p.processFile);
+    lookUp(p.module, "CloseArchive", p.close);
+    lookUp(p.module, "SetChangeVolProc", p.setChangeVol);
+    lookUp(p.module, "SetProcessDataProc", p.setProcessData);
+    lookUp(p.module, "GetPackerCaps", p.caps);
+    lookUp(p.module, "OpenArchiveW", p.openW);
+    lookUp(p.module, "ReadHeaderEx", p.readHeaderEx);
+    lookUp(p.module, "ReadHeaderExW", p.readHeaderExW);
+    lookUp(p.module, "ProcessFileW", p.processFileW);
+    lookUp(p.module, "SetChangeVolProcW", p.setChangeVolW);
+    lookUp(p.module, "SetProcessDataProcW", p.setProcessDataW);
+    lookUp(p.module, "PackSetDefaultParams", p.setDefaultParams);
+    return true;
 }
 
 void* openArchive(Plugin& p, const std::string& path, int& result) {
@@ -229,6 +256,170 @@ std::wstring wideName(const tHeaderDataExW& h) {
     return std::wstring(h.FileName, n);
 }
 
+bool writeText(const std::string& path, const std::string& text) {
+    return writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+// Names an archive lists, read through ReadHeaderExW and through ReadHeader.
+struct Listing {
+    int result = -1;
+    std::vector<std::wstring> wide;
+    std::vector<std::string> ansi;
+};
+
+Listing listBoth(Plugin& p, const std::string& path) {
+    Listing l;
+    void* h = openArchive(p, path, l.result);
+    if (!h) return l;
+    static tHeaderDataExW w;
+    while (p.readHeaderExW(h, &w) == 0) l.wide.push_back(wideName(w));
+    CHECK_EQ_INT(p.close(h), 0);
+    h = openArchive(p, path, l.result);
+    if (!h) return l;
+    tHeaderData hd;
+    while (p.readHeader(h, &hd) == 0) l.ansi.push_back(hd.FileName);
+    CHECK_EQ_INT(p.close(h), 0);
+    return l;
+}
+
+void setDefaultIni(Plugin& p, const std::string& iniName) {
+    PackDefaultParamStruct dps = {};
+    dps.size = sizeof dps;
+    dps.PluginInterfaceVersionLow = 22;
+    dps.PluginInterfaceVersionHi = 2;
+    std::snprintf(dps.DefaultIniName, sizeof dps.DefaultIniName, "%s", iniName.c_str());
+    p.setDefaultParams(&dps);
+}
+
+const char kDefaultIni[] =
+    "flatArchive=0\r\nhideEmptyDirs=0\r\nhideStoredFiles=0\r\nhideStoredLinks=0\r\n"
+    "showDeletedFiles=0\r\nshowReferenceFiles=0\r\nshowReferenceLinks=0\r\n";
+
+// Names of format version 3 are bytes of a Windows code page: the ANSI
+// functions report them as stored, the wide ones convert them with
+// legacyCodePage when kiv.ini names one, else with the ANSI code page
+// (1252 under Wine). Then where kiv.ini is found: beside the plug-in, else
+// in the folder of the ini file the host suggests through
+// PackSetDefaultParams; the default file goes beside the plug-in, and into
+// the host's folder only where it cannot be created beside it.
+void legacyNamesAndSettingsPlaces(Plugin& p, const std::string& scratch, const std::string& built,
+                                  const std::string& fileName) {
+    const std::string arcs = scratch + "legacy\\";
+    CreateDirectoryA(arcs.c_str(), nullptr);
+    clearFolder(arcs);
+    const std::string hostDir = scratch + "host\\";
+    CreateDirectoryA(hostDir.c_str(), nullptr);
+    clearFolder(hostDir);
+    const std::string hostIni = hostDir + "kiv.ini";
+    const std::string besideIni = scratch + "plugin\\kiv.ini";
+
+    // The same archives as the real-host test's: names made in code page
+    // 1252 and in 1251, one of them with a folder in its path.
+    const std::vector<FileDesc> western = {{"caf\xE9.txt", "1252", 0}, {"d\xFCr\\gr\xF6\xDF" "e.txt", "x", 0}};
+    const std::vector<FileDesc> cyrillic = {{"\xEF\xF0\xE8\xE2\xE5\xF2.txt", "1251", 0},
+                                            {"\xE4\xEE\xEA\\\xF4\xE0\xE9\xEB.txt", "y", 0}};
+    const std::vector<std::wstring> westernWide = {L"caf\x00E9.txt", L"d\x00FCr\\gr\x00F6\x00DF" L"e.txt"};
+    const std::vector<std::wstring> cyrillicIn1251 = {L"\x043F\x0440\x0438\x0432\x0435\x0442.txt",
+                                                      L"\x0434\x043E\x043A\\\x0444\x0430\x0439\x043B.txt"};
+    const std::vector<std::wstring> cyrillicIn1252 = {L"\x00EF\x00F0\x00E8\x00E2\x00E5\x00F2.txt",
+                                                      L"\x00E4\x00EE\x00EA\\\x00F4\x00E0\x00E9\x00EB.txt"};
+    const std::vector<std::wstring> cyrillicIn1253 = {L"\x03BF\x03C0\x03B8\x03B2\x03B5\x03C2.txt",
+                                                      L"\x03B4\x03BE\x03BA\\\x03C4\x03B0\x03B9\x03BB.txt"};
+    std::vector<std::string> cyrillicBytes, westernBytes;
+    for (const FileDesc& f : cyrillic) cyrillicBytes.push_back(f.name);
+    for (const FileDesc& f : western) westernBytes.push_back(f.name);
+
+    // Each listing gets an archive file of its own, so that no context kept
+    // from an earlier listing, with the settings it was read with, is reused.
+    int serial = 0;
+    const auto listed = [&](Plugin& plugin, const std::vector<FileDesc>& files) {
+        const std::string path = arcs + "arc" + std::to_string(++serial) + ".kiv";
+        CHECK(writeFile(path, makeArchive("03", files)));
+        Listing l = listBoth(plugin, path);
+        CHECK_EQ_INT(l.result, 0);
+        return l;
+    };
+
+    // The default file that earlier closes wrote names no code page.
+    {
+        Listing w = listed(p, western), c = listed(p, cyrillic);
+        CHECK(w.wide == westernWide);
+        CHECK(c.wide == cyrillicIn1252);
+        CHECK(w.ansi == westernBytes);
+        CHECK(c.ansi == cyrillicBytes);
+    }
+    // legacyCodePage=1251: the wide names in Cyrillic, the ANSI ones as stored.
+    CHECK(writeText(besideIni, "legacyCodePage=1251\n"));
+    {
+        Listing w = listed(p, western), c = listed(p, cyrillic);
+        CHECK(c.wide == cyrillicIn1251);
+        CHECK(c.ansi == cyrillicBytes);
+        CHECK(w.wide[0] == L"caf\x0439.txt");
+        CHECK(w.ansi == westernBytes);
+        // The progress name of a test is the entry's wide path.
+        int result = 0;
+        void* h = openArchive(p, arcs + "arc" + std::to_string(serial) + ".kiv", result);
+        if (h) {
+            p.setProcessDataW(h, wideProgress);
+            static tHeaderDataExW x;
+            CHECK_EQ_INT(p.readHeaderExW(h, &x), 0);
+            CHECK_EQ_INT(p.processFileW(h, PK_TEST, nullptr, nullptr), 0);
+            CHECK(g_wideProgressName == cyrillicIn1251[0]);
+            CHECK_EQ_INT(p.close(h), 0);
+        }
+    }
+    // A number the system does not know keeps the ANSI code page.
+    CHECK(writeText(besideIni, "legacyCodePage=12345\n"));
+    CHECK(listed(p, cyrillic).wide == cyrillicIn1252);
+
+    // The host's folder. Beside the plug-in there is a file: it wins.
+    setDefaultIni(p, hostDir + "pkplugin.ini");
+    CHECK(writeText(besideIni, "legacyCodePage=1251\n"));
+    CHECK(writeText(hostIni, "legacyCodePage=1253\n"));
+    CHECK(listed(p, cyrillic).wide == cyrillicIn1251);
+    // Without it the host's file is read, and no default file is written beside.
+    DeleteFileA(besideIni.c_str());
+    CHECK(listed(p, cyrillic).wide == cyrillicIn1253);
+    CHECK(GetFileAttributesA(besideIni.c_str()) == INVALID_FILE_ATTRIBUTES);
+    // With neither, the default file goes beside the plug-in, whose folder
+    // takes new files; the host's folder gets none.
+    DeleteFileA(hostIni.c_str());
+    CHECK(listed(p, cyrillic).wide == cyrillicIn1252);
+    std::string text;
+    CHECK(readFile(besideIni, text) && text == kDefaultIni);
+    CHECK(GetFileAttributesA(hostIni.c_str()) == INVALID_FILE_ATTRIBUTES);
+    FreeLibrary(p.module);
+    p = Plugin();
+
+    // A plug-in folder where kiv.ini cannot be created: a folder holds the
+    // name. (Wine runs as root here, so permissions would not stop it.)
+    const std::string blocked = scratch + "blocked\\";
+    CreateDirectoryA(blocked.c_str(), nullptr);
+    CreateDirectoryA((blocked + "kiv.ini").c_str(), nullptr);
+    CHECK((GetFileAttributesA((blocked + "kiv.ini").c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    const std::string blockedPlugin = blocked + fileName;
+    CHECK(CopyFileA(built.c_str(), blockedPlugin.c_str(), FALSE));
+    Plugin b;
+    if (!load(b, blockedPlugin)) {
+        ++g_failures;
+        return;
+    }
+    // No host folder named yet: nothing can be written, and the closes
+    // still succeed (listBoth checks them).
+    CHECK(listed(b, cyrillic).wide == cyrillicIn1252);
+    CHECK(GetFileAttributesA(hostIni.c_str()) == INVALID_FILE_ATTRIBUTES);
+    // The host's file is read, and never rewritten...
+    setDefaultIni(b, hostDir + "pkplugin.ini");
+    CHECK(writeText(hostIni, "legacyCodePage=1253\n"));
+    CHECK(listed(b, cyrillic).wide == cyrillicIn1253);
+    CHECK(readFile(hostIni, text) && text == "legacyCodePage=1253\n");
+    // ...and where there is none, the default file is written there.
+    DeleteFileA(hostIni.c_str());
+    CHECK(listed(b, cyrillic).wide == cyrillicIn1252);
+    CHECK(readFile(hostIni, text) && text == kDefaultIni);
+    FreeLibrary(b.module);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,24 +447,7 @@ int main(int argc, char** argv) {
     DeleteFileA(ini.c_str());
 
     Plugin p;
-    p.module = LoadLibraryA(pluginPath.c_str());
-    if (!p.module) {
-        std::printf("FAILED: LoadLibraryA(%s) error %lu\n", pluginPath.c_str(), GetLastError());
-        return 102;
-    }
-    lookUp(p.module, "OpenArchive", p.open);
-    lookUp(p.module, "ReadHeader", p.readHeader);
-    lookUp(p.module, "ProcessFile", p.processFile);
-    lookUp(p.module, "CloseArchive", p.close);
-    lookUp(p.module, "SetChangeVolProc", p.setChangeVol);
-    lookUp(p.module, "SetProcessDataProc", p.setProcessData);
-    lookUp(p.module, "GetPackerCaps", p.caps);
-    lookUp(p.module, "OpenArchiveW", p.openW);
-    lookUp(p.module, "ReadHeaderEx", p.readHeaderEx);
-    lookUp(p.module, "ReadHeaderExW", p.readHeaderExW);
-    lookUp(p.module, "ProcessFileW", p.processFileW);
-    lookUp(p.module, "SetChangeVolProcW", p.setChangeVolW);
-    lookUp(p.module, "SetProcessDataProcW", p.setProcessDataW);
+    if (!load(p, pluginPath)) return 102;
     if (g_failures) return g_failures;
 
     CHECK_EQ_INT(p.caps(), 132);
@@ -472,9 +646,11 @@ int main(int argc, char** argv) {
             static tHeaderDataExW w;
             for (int i = 0; i < 3; ++i) {
                 CHECK_EQ_INT(p.readHeaderExW(h, &w), 0);
-                std::wstring dir = out, name = wideName(w);
+                // The third folder comes without its separator: one is put between.
+                std::wstring dir = i == 2 ? out.substr(0, out.size() - 1) : out, name = wideName(w);
                 CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
                 if (i == 0) CHECK(g_wideProgressName == out + wideNames[0]);
+                if (i == 2) CHECK(g_wideProgressName == out + wideNames[2]);
                 // A second extraction replaces the file through a temporary one.
                 if (i == 1) CHECK_EQ_INT(p.processFileW(h, PK_EXTRACT, &dir[0], &name[0]), 0);
             }
@@ -521,7 +697,7 @@ int main(int argc, char** argv) {
         if (narrowHandle) p.close(narrowHandle);
     }
 
-    FreeLibrary(p.module);
+    legacyNamesAndSettingsPlaces(p, scratch, full, builtName ? builtName : "kiv.wcx64");
     std::printf("%s: %d failed checks\n", g_failures ? "FAIL" : "PASS", g_failures);
     return g_failures;
 }

@@ -100,7 +100,10 @@ int Archive::readHeader(entry::Header& header, bool raw) {
             if (rc == 0) entry::fromRecord(*seven_, header);
             break;
     }
-    if (rc == 0 && !raw && plugin_.unixConventions) entry::toWindowsForm(header);
+    if (rc == 0 && !raw) {
+        if (plugin_.unixConventions) entry::toWindowsForm(header);
+        entry::useSeparator(header, os::separator());
+    }
     return rc;
 }
 

@@ -25,7 +25,8 @@ public:
 
     // Through the newest header function. Fields the plug-in leaves alone
     // read as 0. The record comes in the Windows form (entry::toWindowsForm)
-    // unless `raw` asks for it exactly as the plug-in filled it.
+    // with the platform's separator in the name, unless `raw` asks for it
+    // exactly as the plug-in filled it.
     int readHeader(entry::Header& header, bool raw = false);
     int skip();
     int test();

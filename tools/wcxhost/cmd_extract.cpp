@@ -46,7 +46,7 @@ int extractEntry(Archive& archive, const Options& options, const entry::Header& 
 int runExtract(Plugin& plugin, const Options& options) {
     std::string why;
     if (!target::makePath(options.dest, why)) {
-        std::fprintf(stderr, "%s\n", why.c_str());
+        std::fprintf(stderr, "wcxhost: %s\n", why.c_str());
         return kExitError;
     }
     bool showBar = os::stderrIsTerminal();

@@ -42,10 +42,14 @@ const char* name(int code) {
     return info ? info->name : nullptr;
 }
 
+std::string tag(int code) {
+    const CodeInfo* info = find(code);
+    return std::string("(") + (info ? std::string(info->name) + ", " : std::string()) + std::to_string(code) + ")";
+}
+
 std::string describe(int code) {
     const CodeInfo* info = find(code);
-    if (!info) return "unrecognised result (" + std::to_string(code) + ")";
-    return std::string(info->text) + " (" + info->name + ", " + std::to_string(code) + ")";
+    return std::string(info ? info->text : "unrecognised result") + " " + tag(code);
 }
 
 }  // namespace codes

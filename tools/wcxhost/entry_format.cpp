@@ -92,13 +92,16 @@ uint32_t dosTimeFromUnix(int32_t seconds) {
 }
 
 void toWindowsForm(Header& header) {
-    for (char& c : header.name)
-        if (c == '/') c = '\\';
     const int mode = header.fileAttr;
     int attr = (mode & 0170000) == 0040000 ? kDirectoryAttr : 0x20;
     if ((mode & 0222) == 0) attr |= 0x01;
     header.fileAttr = attr;
     header.fileTime = static_cast<int>(dosTimeFromUnix(header.fileTime));
+}
+
+void useSeparator(Header& header, char separator) {
+    for (char& c : header.name)
+        if (c == '/' || c == '\\') c = separator;
 }
 
 std::string tableHeading() {

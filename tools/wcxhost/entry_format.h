@@ -41,12 +41,15 @@ std::string dosDateTime(int fileTime);
 // system 0x04, read-only 0x01; '-' where the bit is clear.
 std::string attributes(int fileAttr);
 
-// A record filled with the Linux file manager's conventions ('/' between
-// components, a Unix mode, Unix seconds) in the Windows form that the rest
-// of the host reads, so that both builds of a plug-in show the same table:
-// '\\' separators, directory 0x10 or archive 0x20 plus read-only 0x01 when no
-// write bit is set, and the MS-DOS packed local time (0 for a time of 0).
+// A record filled with the Linux file manager's conventions (a Unix mode,
+// Unix seconds) in the Windows form that the rest of the host reads, so that
+// both builds of a plug-in show the same table: directory 0x10 or archive
+// 0x20 plus read-only 0x01 when no write bit is set, and the MS-DOS packed
+// local time (0 for a time of 0). The name is left alone.
 void toWindowsForm(Header& header);
+// Both separators of the name ('/' and '\') as `separator`: the host shows,
+// matches and reports paths the way the platform writes them.
+void useSeparator(Header& header, char separator);
 uint32_t dosTimeFromUnix(int32_t seconds);
 
 std::string tableHeading();

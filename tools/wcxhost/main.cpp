@@ -1,7 +1,6 @@
 // wcxhost: loads a packer plug-in and drives it the way the file manager
 // does, to list, test or extract an archive from the command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "commands.h"
@@ -10,6 +9,7 @@
 #include "password.h"
 #include "plugin.h"
 #include "progress.h"
+#include "settings_folder.h"
 
 // The file manager's 64-bit edition loads the .wcx64 build of a plug-in.
 #if defined(_WIN64)
@@ -20,20 +20,41 @@ static const char kDefaultPlugin[] = "kiv.wcx";
 
 namespace {
 
+// What differs in the usage text: how paths are shown, and where the
+// plug-in's settings come from (only POSIX hosts name a folder for them).
+#if defined(_WIN32)
+#define WCXHOST_SHOWN_PATHS "'\\'-separated"
+#define WCXHOST_SETTINGS \
+    "settings: the kiv plug-in reads kiv.ini beside itself and writes the\n" \
+    "default file there when there is none (wcxhost names it no other folder).\n"
+#else
+#define WCXHOST_SHOWN_PATHS "'/'-separated"
+#define WCXHOST_SETTINGS \
+    "settings: the kiv plug-in reads kiv.ini beside itself when that exists.\n" \
+    "Otherwise it reads the kiv.ini in the configuration folder wcxhost hands\n" \
+    "it: --config-dir, else the folder Double Commander uses when it exists\n" \
+    "($XDG_CONFIG_HOME/doublecmd or ~/.config/doublecmd), so that both read the\n" \
+    "same settings, else $XDG_CONFIG_HOME/kiv (~/.config/kiv), made when needed.\n" \
+    "The plug-in writes the default file there when there is none.\n"
+#endif
+
 const char kUsage[] =
     "usage: wcxhost [options] list ARCHIVE\n"
     "       wcxhost [options] test ARCHIVE [PATTERN...]\n"
     "       wcxhost [options] extract ARCHIVE DEST [PATTERN...]\n"
-    "       wcxhost --version\n"
+    "       wcxhost --version | -h | --help\n"
     "\n"
     "options:\n"
     "  --plugin PATH         plug-in to load (default: kiv.wcx beside wcxhost,\n"
     "                        kiv.wcx64 for the 64-bit Windows build)\n"
     "  --password-file FILE  answer password prompts with the file's first line\n"
     "                        (else KIV_PASSWORD, else a prompt on the terminal)\n"
-    "  --raw                 list: numeric header fields, one entry per line:\n"
-    "                        FileTime FileAttr UnpSize PackSize Flags HostOS\n"
-    "                        FileCRC UnpVer Method<TAB>FileName\n"
+    "  --config-dir DIR      the configuration folder handed to a plug-in that\n"
+    "                        exports ExtensionInitialize (see settings below)\n"
+    "  --raw                 list: numeric header fields, one entry per line,\n"
+    "                        as the plug-in filled them: FileTime FileAttr\n"
+    "                        UnpSize PackSize Flags HostOS FileCRC UnpVer\n"
+    "                        Method<TAB>FileName\n"
     "  --split               extract: pass folder and name separately\n"
     "  --ansi                call only the seven functions every plug-in has\n"
     "                        (default: the newest it offers: the wide ones,\n"
@@ -44,46 +65,55 @@ const char kUsage[] =
     "                        or '\\' paths, attribute bytes and MS-DOS times\n"
     "                        (default: the platform's; the table and extraction\n"
     "                        read both alike, --raw shows the record as filled)\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
     "\n"
-    "PATTERN is a glob against the entry's path as the plug-in reports it\n"
-    "(backslash-separated): * ? [...]; '/' in a pattern matches either\n"
-    "separator. Names are read and shown in UTF-8.\n"
+    "The table and the messages show paths " WCXHOST_SHOWN_PATHS ",\n"
+    "whichever separator the plug-in reports. PATTERN is a glob against that\n"
+    "path: * ? [...]; '/' and '\\' in a pattern both match either separator.\n"
+    "Names are read and shown in UTF-8.\n"
+    "\n" WCXHOST_SETTINGS
     "\n"
-    "exit status: 0 success, 1 some entries failed, 2 the plug-in or the\n"
-    "archive could not be used (or bad usage), 130 interrupted.\n";
+    "exit status: 0 success, 1 some entries failed or a PATTERN matched no\n"
+    "entry, 2 the plug-in or the archive could not be used (or bad usage),\n"
+    "130 interrupted.\n";
 
 int usageError(const char* message) {
     std::fprintf(stderr, "wcxhost: %s\n\n%s", message, kUsage);
     return kExitError;
 }
 
-// Options may stand anywhere; "--" ends them.
-bool parse(const std::vector<std::string>& argv, Options& options, std::string& error, bool& help) {
+enum class Action { Run, Help, Version };
+
+// Options may stand anywhere; "--" ends them. -h, --help and --version end
+// the parsing where they stand, as the first of them wins.
+bool parse(const std::vector<std::string>& argv, Options& options, std::string& error, Action& action) {
     const int argc = static_cast<int>(argv.size());
     std::vector<std::string> words;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+        if (!optionsDone && (arg == "-h" || arg == "--help" || arg == "--version")) {
+            action = arg == "--version" ? Action::Version : Action::Help;
+            return true;
+        } else if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             words.push_back(arg);
         } else if (arg == "--") {
             optionsDone = true;
-        } else if (arg == "--help") {
-            help = true;
         } else if (arg == "--raw") {
             options.raw = true;
         } else if (arg == "--ansi") {
             options.ansi = true;
         } else if (arg == "--split") {
             options.split = true;
-        } else if (arg == "--plugin" || arg == "--password-file" || arg == "--conventions") {
-            if (i + 1 >= argc) {
+        } else if (arg == "--plugin" || arg == "--password-file" || arg == "--conventions" || arg == "--config-dir") {
+            if (i + 1 >= argc || argv[i + 1].empty()) {
                 error = arg + " needs a value";
                 return false;
             }
-            (arg == "--plugin" ? options.pluginPath : arg == "--conventions" ? options.conventions : options.passwordFile) =
-                argv[++i];
+            (arg == "--plugin"        ? options.pluginPath
+             : arg == "--conventions" ? options.conventions
+             : arg == "--config-dir"  ? options.configDir
+                                      : options.passwordFile) = argv[++i];
             if (arg == "--conventions" && options.conventions != "unix" && options.conventions != "windows") {
                 error = "--conventions takes unix or windows";
                 return false;
@@ -93,7 +123,6 @@ bool parse(const std::vector<std::string>& argv, Options& options, std::string& 
             return false;
         }
     }
-    if (help) return true;
     if (words.empty()) {
         error = "no command given";
         return false;
@@ -117,15 +146,15 @@ bool parse(const std::vector<std::string>& argv, Options& options, std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    Options options;
+    std::string error;
+    Action action = Action::Run;
+    if (!parse(os::arguments(argc, argv), options, error, action)) return usageError(error.c_str());
+    if (action == Action::Version) {
         std::printf("wcxhost %s\n", KIV_VERSION);
         return kExitOk;
     }
-    Options options;
-    std::string error;
-    bool help = false;
-    if (!parse(os::arguments(argc, argv), options, error, help)) return usageError(error.c_str());
-    if (help) {
+    if (action == Action::Help) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
@@ -133,13 +162,18 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<Plugin> plugin = Plugin::load(options.pluginPath, error);
     if (!plugin) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "wcxhost: %s\n", error.c_str());
         return kExitError;
     }
     if (!options.conventions.empty()) plugin->unixConventions = options.conventions == "unix";
     plugin->forceSeven = options.ansi;
     password::setPasswordFile(options.passwordFile);
-    plugin->initializeExtension(password::inputBox);
+    if (plugin->takesStartupInfo()) {
+        std::string warning;
+        const std::string configFolder = settings::folderFor(plugin->folder(), options.configDir, warning);
+        if (!warning.empty()) std::fprintf(stderr, "wcxhost: %s\n", warning.c_str());
+        plugin->initializeExtension(password::inputBox, configFolder);
+    }
     progress::catchInterrupt();
 
     if (options.command == "list") return runList(*plugin, options);

@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -137,14 +138,25 @@ std::vector<std::string> arguments(int argc, char** argv) {
 }
 
 namespace {
+// The system's text for an error code, in UTF-8, without the line end.
+std::string systemMessage(DWORD code) {
+    wchar_t buf[512] = {0};
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
+                             sizeof buf / sizeof buf[0], nullptr);
+    while (n > 0 && (buf[n - 1] == L'\n' || buf[n - 1] == L'\r' || buf[n - 1] == L' ')) --n;
+    return n ? fromWide(buf, n) : "error " + std::to_string(static_cast<unsigned long>(code));
+}
+
 std::string lastErrorText() {
     DWORD code = GetLastError();
-    char buf[512] = {0};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                             sizeof buf, nullptr);
-    while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ')) buf[--n] = 0;
-    std::string text = n ? std::string(buf, n) : std::string("error");
-    return text + " (" + std::to_string(static_cast<unsigned long>(code)) + ")";
+    return systemMessage(code) + " (" + std::to_string(static_cast<unsigned long>(code)) + ")";
+}
+
+// The system's text for the last error, as the end of a sentence.
+std::string lastErrorReason() {
+    std::string text = systemMessage(GetLastError());
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
 }
 }  // namespace
 
@@ -182,6 +194,8 @@ std::string absolutePath(const std::string& path) {
     return fromWide(buf, n);
 }
 
+std::vector<std::string> configHomes() { return {}; }
+
 PathState pathState(const std::string& path) {
     DWORD attr = GetFileAttributesW(wide(path).c_str());
     if (attr == INVALID_FILE_ATTRIBUTES) return PathState::Missing;
@@ -190,9 +204,37 @@ PathState pathState(const std::string& path) {
     return PathState::File;
 }
 
-bool makeDirectory(const std::string& path) {
+bool isFolder(const std::string& path) {
+    DWORD attr = GetFileAttributesW(wide(path).c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string whyUnreadable(const std::string& path, uint64_t& size) {
+    const std::wstring name = wide(path);
+    DWORD attr = GetFileAttributesW(name.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES) return lastErrorReason();
+    if (attr & FILE_ATTRIBUTE_DIRECTORY) return "Is a directory";
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return lastErrorReason();
+    std::string why;
+    LARGE_INTEGER length;
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        why = "not a regular file";
+    else if (GetFileSizeEx(h, &length))
+        size = static_cast<uint64_t>(length.QuadPart);
+    else
+        why = lastErrorReason();
+    CloseHandle(h);
+    return why;
+}
+
+bool makeDirectory(const std::string& path, std::string* why) {
     if (CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
-    return pathState(path) == PathState::Directory;
+    const std::string reason = lastErrorReason();
+    if (pathState(path) == PathState::Directory) return true;
+    if (why) *why = reason;
+    return false;
 }
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
@@ -206,10 +248,10 @@ int terminalColumns() {
     return 80;
 }
 
-bool readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
+TerminalRead readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
     HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-    if (in == INVALID_HANDLE_VALUE) return false;
+    if (in == INVALID_HANDLE_VALUE) return TerminalRead::NoTerminal;
     HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
     DWORD written = 0;
@@ -236,7 +278,7 @@ bool readTerminalLine(const std::string& prompt, bool masked, std::string& line)
         CloseHandle(out);
     }
     CloseHandle(in);
-    return gotLine;
+    return gotLine ? TerminalRead::Line : TerminalRead::Ended;
 }
 
 void onInterrupt(void (*handler)(int)) { signal(SIGINT, handler); }
@@ -283,6 +325,23 @@ std::string absolutePath(const std::string& path) {
     return path;
 }
 
+std::vector<std::string> configHomes() {
+    std::vector<std::string> homes;
+    auto add = [&homes](std::string folder) {
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        if (homes.empty() || homes.front() != folder) homes.push_back(folder);
+    };
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') add(xdg);  // a relative value is to be ignored
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const struct passwd* account = getpwuid(getuid());
+        home = account ? account->pw_dir : nullptr;
+    }
+    if (home && *home) add(std::string(home) + "/.config");
+    return homes;
+}
+
 PathState pathState(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return PathState::Missing;
@@ -292,9 +351,30 @@ PathState pathState(const std::string& path) {
     return PathState::Other;
 }
 
-bool makeDirectory(const std::string& path) {
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string whyUnreadable(const std::string& path, uint64_t& size) {
+    // Judged before opening: opening a pipe for reading would wait for a writer.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return std::strerror(errno);
+    close(fd);
+    size = static_cast<uint64_t>(st.st_size);
+    return "";
+}
+
+bool makeDirectory(const std::string& path, std::string* why) {
     if (mkdir(path.c_str(), 0777) == 0) return true;
-    return errno == EEXIST && pathState(path) == PathState::Directory;
+    const int error = errno;
+    if (error == EEXIST && pathState(path) == PathState::Directory) return true;
+    if (why) *why = error == EEXIST ? "it exists and is not a folder" : std::strerror(error);
+    return false;
 }
 
 bool stderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
@@ -330,9 +410,9 @@ private:
 };
 }  // namespace
 
-bool readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
+TerminalRead readTerminalLine(const std::string& prompt, bool masked, std::string& line) {
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return TerminalRead::NoTerminal;
     bool gotLine = false;
     {
         EchoGuard guard(fd, masked);
@@ -351,7 +431,7 @@ bool readTerminalLine(const std::string& prompt, bool masked, std::string& line)
         }
     }
     close(fd);
-    return gotLine;
+    return gotLine ? TerminalRead::Line : TerminalRead::Ended;
 }
 
 void onInterrupt(void (*handler)(int)) {

@@ -14,9 +14,10 @@ namespace {
 std::string gPasswordFile;
 bool gRecording = false;
 struct Answer {
-    bool ok;
+    Asked outcome;
     std::string value;
 };
+Asked gAsked = Asked::Not;
 std::vector<Answer> gAnswers;  // recorded, or still to be replayed
 size_t gReplayed = 0;
 
@@ -30,24 +31,31 @@ bool readFirstLine(const std::string& path, std::string& line) {
     return !in.bad();
 }
 
-bool answer(const char* prompt, bool masked, std::string& value) {
+Asked answer(const char* prompt, bool masked, std::string& value) {
     if (!gRecording && gReplayed < gAnswers.size()) {
         const Answer& again = gAnswers[gReplayed++];
         value = again.value;
-        return again.ok;
+        return again.outcome;
     }
     if (!gPasswordFile.empty()) {
-        if (readFirstLine(gPasswordFile, value)) return true;
-        std::fprintf(stderr, "cannot read password file %s\n", gPasswordFile.c_str());
-        return false;
+        if (readFirstLine(gPasswordFile, value)) return Asked::Answered;
+        std::fprintf(stderr, "wcxhost: cannot read password file '%s'\n", gPasswordFile.c_str());
+        return Asked::Cancelled;
     }
     if (const char* env = std::getenv("KIV_PASSWORD")) {
         value = env;
-        return true;
+        return Asked::Answered;
     }
     std::string text = prompt && *prompt ? prompt : "Password:";
     if (!text.empty() && text.back() != ' ') text += ' ';
-    return os::readTerminalLine(text, masked, value);
+    switch (os::readTerminalLine(text, masked, value)) {
+        case os::TerminalRead::Line:
+            return Asked::Answered;
+        case os::TerminalRead::Ended:
+            return Asked::Cancelled;
+        default:
+            return Asked::NoSource;
+    }
 }
 }  // namespace
 
@@ -61,12 +69,16 @@ Replay::~Replay() { gRecording = false; }
 
 void setPasswordFile(const std::string& path) { gPasswordFile = path; }
 
+void forgetAsked() { gAsked = Asked::Not; }
+
+Asked asked() { return gAsked; }
+
 int inputBox(char*, char* prompt, int maskInput, char* value, int valueMaxLen) {
     std::string text;
     if (!value || valueMaxLen < 0) return 0;
-    bool ok = answer(prompt, maskInput != 0, text);
-    if (gRecording) gAnswers.push_back(Answer{ok, text});
-    if (!ok) return 0;
+    gAsked = answer(prompt, maskInput != 0, text);
+    if (gRecording) gAnswers.push_back(Answer{gAsked, text});
+    if (gAsked != Asked::Answered) return 0;
     size_t n = text.size() < static_cast<size_t>(valueMaxLen) ? text.size() : static_cast<size_t>(valueMaxLen);
     std::memcpy(value, text.data(), n);
     value[n] = '\0';

@@ -15,6 +15,12 @@ void setPasswordFile(const std::string& path);
 // into Value; returns non-zero for OK and 0 for Cancel.
 int inputBox(char* caption, char* prompt, int maskInput, char* value, int valueMaxLen);
 
+// How the prompts since the last forgetAsked() were answered (the last
+// one counts), so that a failed open can tell a wrong password from none.
+enum class Asked { Not, Answered, Cancelled, NoSource };
+void forgetAsked();
+Asked asked();
+
 // Records the answers (Cancel included) given while it lives; once it is
 // gone they are given again, in order, to the next prompts before anything
 // is asked anew. For a second pass over the same archive.

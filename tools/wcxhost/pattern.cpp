@@ -3,8 +3,10 @@
 namespace pattern {
 
 namespace {
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
 bool sameChar(char p, char c) {
-    if (p == '/') return c == '/' || c == '\\';
+    if (isSeparator(p)) return isSeparator(c);
     return p == c;
 }
 
@@ -91,6 +93,16 @@ bool selects(const std::vector<std::string>& pats, const std::string& path) {
     for (const std::string& pat : pats)
         if (matches(pat, path)) return true;
     return false;
+}
+
+bool selects(const std::vector<std::string>& pats, const std::string& path, std::vector<bool>& matched) {
+    bool any = pats.empty();
+    for (size_t i = 0; i < pats.size(); ++i) {
+        if (!matches(pats[i], path)) continue;
+        matched[i] = true;
+        any = true;
+    }
+    return any;
 }
 
 }  // namespace pattern

@@ -61,7 +61,7 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, std::string& error
     return plugin;
 }
 
-bool Plugin::initializeExtension(tInputBoxProc inputBox) {
+bool Plugin::initializeExtension(tInputBoxProc inputBox, const std::string& configFolder) {
     if (!extensionInitialize_ || startupInfo_) return false;
     // Heap-allocated and zeroed: the record is 32 KiB and every service the
     // host does not offer must read as absent.
@@ -69,6 +69,9 @@ bool Plugin::initializeExtension(tInputBoxProc inputBox) {
     std::memset(startupInfo_.get(), 0, sizeof(tExtensionStartupInfo));
     startupInfo_->StructSize = sizeof(tExtensionStartupInfo);
     std::strncpy(startupInfo_->PluginDir, folder_.c_str(), sizeof(startupInfo_->PluginDir) - 1);
+    // A cut path would name another folder.
+    if (configFolder.size() < sizeof(startupInfo_->PluginConfDir))
+        std::memcpy(startupInfo_->PluginConfDir, configFolder.c_str(), configFolder.size() + 1);
     startupInfo_->InputBox = inputBox;
     extensionInitialize_(startupInfo_.get());
     return true;

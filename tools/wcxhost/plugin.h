@@ -19,9 +19,13 @@ public:
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
 
+    // Whether the plug-in exports ExtensionInitialize.
+    bool takesStartupInfo() const { return extensionInitialize_ != nullptr; }
     // Calls ExtensionInitialize once, if the plug-in exports it, handing it
-    // the plug-in's folder and `inputBox`. Returns whether it was called.
-    bool initializeExtension(tInputBoxProc inputBox);
+    // the plug-in's folder, `configFolder` as its configuration folder ("" or
+    // one too long for the record: none) and `inputBox`. Returns whether it
+    // was called.
+    bool initializeExtension(tInputBoxProc inputBox, const std::string& configFolder);
 
     const std::string& path() const { return path_; }
     // Whether the plug-in fills header records with the Linux file manager's

@@ -98,8 +98,9 @@ bool checkExisting(const std::string& dest, const std::vector<std::string>& part
 bool makeFolders(const std::string& dest, const std::vector<std::string>& parts, size_t count, std::string& why) {
     for (size_t i = 1; i <= count && i <= parts.size(); ++i) {
         std::string path = join(dest, parts, i);
-        if (!os::makeDirectory(path)) {
-            why = "cannot create folder " + path;
+        std::string reason;
+        if (!os::makeDirectory(path, &reason)) {
+            why = "cannot create folder " + path + ": " + reason;
             return false;
         }
     }
@@ -107,14 +108,18 @@ bool makeFolders(const std::string& dest, const std::vector<std::string>& parts,
 }
 
 bool makePath(const std::string& path, std::string& why) {
-    if (os::pathState(path) == os::PathState::Directory) return true;
+    // The user named this path: a symbolic link to a folder on the way, or
+    // as the path itself, is used like the folder (unlike links below it).
+    if (os::isFolder(path)) return true;
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i < path.size() && !os::isSeparator(path[i])) continue;
         std::string prefix = path.substr(0, i);
         // Roots ("/", "C:\") and drive names ("C:") exist already.
         if (prefix.empty() || os::isSeparator(prefix.back()) || prefix.back() == ':') continue;
-        if (!os::makeDirectory(prefix)) {
-            why = "cannot create folder " + prefix;
+        if (os::isFolder(prefix)) continue;
+        std::string reason;
+        if (!os::makeDirectory(prefix, &reason)) {
+            why = "cannot create folder '" + prefix + "': " + reason;
             return false;
         }
     }

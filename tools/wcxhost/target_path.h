@@ -24,7 +24,8 @@ bool checkExisting(const std::string& dest, const std::vector<std::string>& part
 // Creates the folders dest/parts[0] ... dest/parts[0..count).
 bool makeFolders(const std::string& dest, const std::vector<std::string>& parts, size_t count, std::string& why);
 
-// Creates `path` and any missing parents (for the destination itself).
+// Creates `path` and any missing parents (for the destination itself, so
+// folders on the way, and `path` itself, may be symbolic links to folders).
 bool makePath(const std::string& path, std::string& why);
 
 }  // namespace target
