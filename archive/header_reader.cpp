@@ -6,8 +6,8 @@
 #include "plugin/password.h"
 #include "readers/bz2_reader.h"
 #include "readers/decoding_workers.h"
-#include "readers/parallel_bz2_reader.h"
 #include "readers/gz_reader.h"
+#include "readers/parallel_bz2_reader.h"
 #include "readers/scramble_reader.h"
 
 namespace kiv {
