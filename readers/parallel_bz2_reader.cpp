@@ -17,9 +17,11 @@ constexpr size_t kReadPiece = 256 * 1024;
 // Stretches one block may be joined from: a magic inside a block's data is
 // rare (about one in 2^48 bit positions), several in one block are damage.
 constexpr size_t kMerges = 4;
-// Compressed stretches and decoded blocks in flight, per worker. With 8
-// workers: 8 decoders of 3.6 MB at level 9 and 24 MiB of blocks.
+// Compressed stretches and decoded blocks in flight, per worker and in
+// all. With 8 workers: 8 decoders of 3.6 MB at level 9 and 18 MiB of
+// blocks, which keeps an extraction under 64 MB.
 constexpr uint64_t kBudgetPerWorker = uint64_t(3) << 20;
+constexpr uint64_t kBudgetAll = uint64_t(18) << 20;
 
 uint64_t ceilBytes(uint64_t bits) { return (bits + 7) / 8; }
 
@@ -179,7 +181,7 @@ void ParallelBZ2Reader::begin() {
         return;
     }
     maxInFlight_ = 2 * crew_->size();
-    budget_ = kBudgetPerWorker * static_cast<uint64_t>(crew_->size());
+    budget_ = std::min(kBudgetPerWorker * static_cast<uint64_t>(crew_->size()), kBudgetAll);
 }
 
 DecodingReader::Step ParallelBZ2Reader::play() {
