@@ -42,6 +42,7 @@ ArchiveContext::~ArchiveContext() {
 void ArchiveContext::releaseReaders() {
     catalogueReader.reset();
     primaryReader.reset();
+    decoderCache.clear();
 }
 
 int ArchiveContext::versionNumber() const { return leadingNumber(formatVersion); }

@@ -8,6 +8,7 @@
 
 #include "archive/entry_list.h"
 #include "plugin/wcxapi.h"
+#include "readers/decoder_choice.h"
 #include "readers/reader.h"
 #include "readers/secret.h"
 
@@ -34,7 +35,8 @@ struct ArchiveContext {
     ArchiveContext(const ArchiveContext&) = delete;
     ArchiveContext& operator=(const ArchiveContext&) = delete;
 
-    // The catalogue reader reads through the primary reader, so it goes first.
+    // The catalogue reader reads through the primary reader, so it goes
+    // first; the decoders' kept memory goes with them.
     void releaseReaders();
     // Leading decimal number of the format version, as atoi reads it.
     int versionNumber() const;
@@ -42,6 +44,7 @@ struct ArchiveContext {
 
     std::unique_ptr<Reader> primaryReader;
     std::unique_ptr<Reader> catalogueReader;
+    DecoderCache decoderCache;
     uint8_t sliceHeader[16] = {};
     std::string formatVersion;
     uint8_t compressionCode = 0;

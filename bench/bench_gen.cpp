@@ -4,6 +4,10 @@
 //   kivbenchgen text OUT SIZE                  SIZE bytes of text-like data
 //   kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]
 //                                              one entry holding DATA's first SIZE bytes
+//   kivbenchgen entries OUT.kiv DATA COUNT SIZE n|z|y [--streams PREFIX]
+//                                              COUNT entries of SIZE bytes, DATA's first
+//                                              COUNT * SIZE bytes in turn; PREFIX-NN.stream
+//                                              get each entry's stored data
 //   kivbenchgen tree DIR DIRS FILES            DIRS folders of FILES text files of 1-16 KiB
 //   kivbenchgen packtree OUT.kiv DIR DIRS FILES n|z   those files as an archive
 //   kivbenchgen selfcheck                      the streamed archives equal the writer's
@@ -125,6 +129,55 @@ int makeArchive(int argc, char** argv) {
     return 0;
 }
 
+std::string entryName(unsigned long n) {
+    char b[32];
+    std::snprintf(b, sizeof b, "entry%03lu.txt", n);
+    return b;
+}
+
+void writeFile(const std::string& path, const kivtest::Bytes& bytes) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() || std::fflush(f.get()) != 0)
+        throw std::runtime_error("cannot write " + path);
+}
+
+// Many entries of one size, made by the test archive writer itself; the
+// stream copies are its own compressions of the same slices, so the
+// baseline decodes exactly the stored streams.
+int makeEntries(int argc, char** argv) {
+    if (argc != 7 && argc != 9)
+        throw std::invalid_argument("entries needs OUT DATA COUNT SIZE n|z|y [--streams PREFIX]");
+    const unsigned long count = parseCount(argv[4]);
+    const size_t size = parseCount(argv[5]);
+    const uint8_t code = static_cast<uint8_t>(argv[6][0]);
+    std::string prefix;
+    if (argc == 9) {
+        if (std::strcmp(argv[7], "--streams") != 0)
+            throw std::invalid_argument(std::string("unknown argument ") + argv[7]);
+        prefix = argv[8];
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> data(std::fopen(argv[3], "rb"), std::fclose);
+    if (!data)
+        throw std::runtime_error(std::string("cannot open ") + argv[3]);
+    kivtest::ArchiveWriter w;
+    w.compression(code);
+    kivtest::Bytes slice(size);
+    for (unsigned long n = 0; n < count; ++n) {
+        if (std::fread(slice.data(), 1, size, data.get()) != size)
+            throw std::runtime_error(std::string(argv[3]) + " is too short");
+        w.file(entryName(n), slice, kBaseTime + n);
+        if (!prefix.empty()) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, "-%03lu.stream", n);
+            writeFile(prefix + suffix, code == 'n'   ? slice
+                                       : code == 'y' ? kivtest::bzip2Compress(slice)
+                                                     : kivtest::zlibCompress(slice));
+        }
+    }
+    w.writeTo(argv[2]);
+    return 0;
+}
+
 kivtest::Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return kivtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -223,6 +276,7 @@ int usage() {
                  "       kivbenchgen names OUT.txt DIRS FILES\n"
                  "       kivbenchgen text OUT SIZE\n"
                  "       kivbenchgen archive OUT.kiv DATA SIZE n|z|y [--password PW] [--stream OUT]\n"
+                 "       kivbenchgen entries OUT.kiv DATA COUNT SIZE n|z|y [--streams PREFIX]\n"
                  "       kivbenchgen tree DIR DIRS FILES\n"
                  "       kivbenchgen packtree OUT.kiv DIR DIRS FILES n|z\n"
                  "       kivbenchgen selfcheck\n");
@@ -244,6 +298,8 @@ int main(int argc, char** argv) {
             return makeText(argv[2], parseCount(argv[3]));
         if (command == "archive")
             return makeArchive(argc, argv);
+        if (command == "entries")
+            return makeEntries(argc, argv);
         if (command == "tree" && argc == 5)
             return makeTree(argv[2], parseCount(argv[3]), parseCount(argv[4]));
         if (command == "packtree" && argc == 7)

@@ -149,10 +149,8 @@ int extractCurrentEntry(ArchiveContext& context, const platform::Path* destinati
             code = context.compressionCode;
             if (code != 'z' && code != 'p' && code != 'y') throw ReaderError("Unsupported compression format!");
         }
-        StreamSizes sizes;
-        sizes.decoded = entry->size;
-        sizes.stored = entry->storedSize;
-        reader = makeDecodingReader(code, context.primaryReader.get(), start, &sizes);
+        const PackedExtent extent{entry->storedSize, entry->size};
+        reader = makeDecodingReader(code, context.primaryReader.get(), start, &extent, &context.decoderCache);
     } catch (const ReaderError&) {
         return E_ECREATE;
     } catch (const std::bad_alloc&) {

@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, all made by the test archive
 // writer: every record kind, compression, terminator form and scrambling.
 //   kivfuzzseeds DIR   fills DIR/plugin, DIR/scrambled, DIR/catalogue,
-//                      DIR/reader, DIR/decoders and DIR/bzip2
+//                      DIR/reader, DIR/decoders, DIR/inflate and DIR/bzip2
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "fuzz/seed_password.h"
+#include "tests/support/crafted_streams.h"
 #include "tests/writer/archive_writer.h"
 
 using namespace kivtest;
@@ -121,6 +124,55 @@ std::vector<Seed> scrambledSeeds() {
     return seeds;
 }
 
+// Raw deflate of `plain` at `level` with `strategy` (fixed codes, Huffman
+// only, runs, stored blocks at level 0).
+Bytes rawDeflate(const Bytes& plain, int level, int strategy) {
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
+    Bytes out(deflateBound(&z, plain.size()) + 16);
+    z.next_in = const_cast<uint8_t*>(plain.data());
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// The inflate target: two control bytes, then a zlib stream (trailer mode
+// 0) or raw deflate to which the target adds one (modes 1-3).
+void inflateSeeds(const fs::path& dir) {
+    int n = 0;
+    const auto put = [&](uint8_t c0, uint8_t c1, const Bytes& body) {
+        Bytes input = {c0, c1};
+        input.insert(input.end(), body.begin(), body.end());
+        save(dir, "inflate-" + std::to_string(n++), input);
+    };
+    for (const auto& c : craftedZlibStreams()) {
+        put(0x00, 0x00, c.stream);
+        // The crafted blocks as raw deflate, trailed by each engine's reading.
+        if (c.stream.size() > 6) {
+            const Bytes raw(c.stream.begin() + 2, c.stream.end() - 4);
+            put(0x09, 0x10, raw);
+            put(0x0E, 0x21, raw);
+        }
+    }
+    const std::string t = text(400);
+    const Bytes plain(t.begin(), t.end());
+    const struct {
+        int level, strategy;
+    } kinds[] = {{9, Z_DEFAULT_STRATEGY}, {1, Z_DEFAULT_STRATEGY}, {6, Z_FIXED}, {6, Z_HUFFMAN_ONLY}, {6, Z_RLE},
+                 {0, Z_DEFAULT_STRATEGY}};
+    uint8_t c0 = 0;
+    for (const auto& k : kinds) {
+        const Bytes raw = rawDeflate(plain, k.level, k.strategy);
+        put(static_cast<uint8_t>(c0 | 0x04), static_cast<uint8_t>(c0 * 37), raw);  // trailer from zlib's reading
+        put(static_cast<uint8_t>((c0 + 1) & 3 | 0x80), 0x01, raw);                  // kept raw: zlib refuses
+        c0 = static_cast<uint8_t>(c0 + 0x51);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +225,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    inflateSeeds(root / "inflate");
     // Streams of several small blocks (level 1): periodic text that packs
     // tight, words, long runs (blocks decoding to megabytes), a stream
     // cut short and one with bytes after its end.

@@ -1,4 +1,4 @@
-// The seven functions the host calls. No exception and no message text ever
+// The functions the host calls. No exception and no message text ever
 // crosses this boundary: every failure reaches the host as a result code.
 #include <cstring>
 #include <new>
@@ -150,9 +150,10 @@ KIV_EXPORT int WCX_CALL CloseArchive(void* hArcData) {
 KIV_EXPORT void WCX_CALL SetChangeVolProc(void*, tChangeVolProc) {}
 
 KIV_EXPORT void WCX_CALL SetProcessDataProc(void* hArcData, tProcessDataProc pProcessDataProc) {
-    ArchiveSlot* slot = kiv::slotFromHandle(hArcData);
-    if (!slot || !slot->context) return;
-    slot->context->progressCallback = pProcessDataProc ? pProcessDataProc : kiv::defaultProgress;
+    // Only an open handle's: a parked context may be another thread's next.
+    kiv::ArchiveContext* context = openContext(hArcData);
+    if (!context) return;
+    context->progressCallback = pProcessDataProc ? pProcessDataProc : kiv::defaultProgress;
 }
 
 KIV_EXPORT int WCX_CALL GetPackerCaps(void) { return PK_CAPS_MULTIPLE | PK_CAPS_SEARCHTEXT; }
@@ -171,6 +172,11 @@ KIV_EXPORT void WCX_CALL PackSetDefaultParams(PackDefaultParamStruct* dps) {
         // No memory for the name: the settings stay where they were looked for.
     }
 }
+
+// Calls for different handles may come from different threads at once, and
+// each handle has its own context and callbacks: hosts may unpack on worker
+// threads.
+KIV_EXPORT int WCX_CALL GetBackgroundFlags(void) { return BACKGROUND_UNPACK; }
 
 }  // extern "C"
 
@@ -230,9 +236,9 @@ KIV_EXPORT int WCX_CALL ProcessFileW(void* hArcData, int Operation, WCHAR* DestP
 KIV_EXPORT void WCX_CALL SetChangeVolProcW(void*, tChangeVolProcW) {}
 
 KIV_EXPORT void WCX_CALL SetProcessDataProcW(void* hArcData, tProcessDataProcW pProcessDataProc) {
-    ArchiveSlot* slot = kiv::slotFromHandle(hArcData);
-    if (!slot || !slot->context) return;
-    slot->context->progressCallbackW = pProcessDataProc;
+    kiv::ArchiveContext* context = openContext(hArcData);
+    if (!context) return;
+    context->progressCallbackW = pProcessDataProc;
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 #include "plugin/slots.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -13,12 +14,15 @@
 namespace kiv {
 
 namespace {
-// Guards the table: the choice of a slot, and every slot's busy flag, path
-// and context while it is not busy. A busy slot belongs to the one thread
-// that opened it, so opening, parsing, the password prompt and extraction
-// all run outside the lock. Constant-initialised with a trivial destructor,
-// so it is usable from the load and unload handler whatever the order of
-// static construction and destruction.
+// The two slots first, then the extra contexts.
+constexpr int kTableSize = kSlotCount + kExtraCount;
+
+// Guards the table: the choice of an entry, and every entry's busy flag,
+// path and context while it is not busy. A busy entry belongs to the one
+// thread that opened it, so opening, parsing, the password prompt and
+// extraction all run outside the lock. Constant-initialised with a trivial
+// destructor, so it is usable from the load and unload handler whatever the
+// order of static construction and destruction.
 std::mutex tableLock;
 
 // Created on first use and released by the unload handler, never by the
@@ -30,7 +34,7 @@ std::atomic<ArchiveSlot*> tablePointer{nullptr};
 ArchiveSlot* lockedTable() {
     ArchiveSlot* slots = tablePointer.load(std::memory_order_relaxed);
     if (!slots) {
-        slots = new ArchiveSlot[kSlotCount];
+        slots = new ArchiveSlot[kTableSize];
         tablePointer.store(slots, std::memory_order_release);
     }
     return slots;
@@ -49,13 +53,19 @@ ArchiveSlot* slotFromHandle(void* handle) {
     // No table yet means no handle was ever given out.
     ArchiveSlot* slots = tablePointer.load(std::memory_order_acquire);
     if (!slots) return nullptr;
+    // The slots first: every header walk asks, and they serve most opens.
     for (int i = 0; i < kSlotCount; ++i)
         if (handle == &slots[i]) return &slots[i];
-    return nullptr;
+    // An extra context's, compared as numbers: an unrelated pointer must not
+    // even be ordered against the table as a pointer.
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(handle) - reinterpret_cast<uintptr_t>(slots);
+    if (offset >= sizeof(ArchiveSlot) * kTableSize || offset % sizeof(ArchiveSlot) != 0) return nullptr;
+    return &slots[offset / sizeof(ArchiveSlot)];
 }
 
 ArchiveSlot* openSlot(const platform::Path& path, int& result) {
     ArchiveSlot* chosen = nullptr;
+    bool extra = false;
     std::unique_ptr<ArchiveContext> replaced;
     {
         std::lock_guard<std::mutex> lock(tableLock);
@@ -66,6 +76,14 @@ ArchiveSlot* openSlot(const platform::Path& path, int& result) {
             if (!slots[i].busy) {
                 chosen = &slots[i];
                 replaced = empty(*chosen);
+            }
+        }
+        // Both slots busy: an extra context. It keeps nothing after its
+        // close, so the slots' choice and reuse stay exactly as they were.
+        for (int i = kSlotCount; i < kTableSize && !chosen; ++i) {
+            if (!slots[i].busy) {
+                chosen = &slots[i];
+                extra = true;
             }
         }
         if (!chosen) {
@@ -87,11 +105,16 @@ ArchiveSlot* openSlot(const platform::Path& path, int& result) {
                 return nullptr;
             }
         }
+        // A kept context was listed with the settings of its first open.
         if (chosen->archivePath.empty()) readSettings(*chosen->context);
+        // The host's callbacks belong to the handle that was given them, not
+        // to a later open of a kept context (perhaps on another thread).
+        chosen->context->progressCallback = defaultProgress;
+        chosen->context->progressCallbackW = nullptr;
         result = openArchive(*chosen->context, path);
         std::lock_guard<std::mutex> lock(tableLock);
         if (result == 0) {
-            chosen->archivePath = path;
+            if (!extra) chosen->archivePath = path;
             return chosen;
         }
         failed = empty(*chosen);
@@ -107,7 +130,11 @@ ArchiveSlot* openSlot(const platform::Path& path, int& result) {
 }
 
 void closeSlot(ArchiveSlot& slot) noexcept {
-    if (slot.context) {
+    const bool extra = &slot - tablePointer.load(std::memory_order_acquire) >= kSlotCount;
+    std::unique_ptr<ArchiveContext> destroyed;
+    if (extra) {
+        destroyed = std::move(slot.context);
+    } else if (slot.context) {
         slot.context->releaseReaders();
         slot.context->listingCursor = slot.context->entries.head();
     }
@@ -115,6 +142,8 @@ void closeSlot(ArchiveSlot& slot) noexcept {
         std::lock_guard<std::mutex> lock(tableLock);
         slot.busy = 0;
     }
+    // Outside the lock: freeing a large catalogue takes a while.
+    destroyed.reset();
     try {
         writeDefaultSettings();
     } catch (...) {
@@ -125,7 +154,7 @@ void closeSlot(ArchiveSlot& slot) noexcept {
 void resetSlots(bool destroyContexts) {
     std::lock_guard<std::mutex> lock(tableLock);
     ArchiveSlot* slots = lockedTable();
-    for (int i = 0; i < kSlotCount; ++i) {
+    for (int i = 0; i < kTableSize; ++i) {
         if (destroyContexts) empty(slots[i]).reset();
         else slots[i].busy = 0;
     }

@@ -43,6 +43,10 @@ enum { PK_OM_LIST = 0, PK_OM_EXTRACT = 1 };
 // Capability bits.
 enum { PK_CAPS_MULTIPLE = 4, PK_CAPS_SEARCHTEXT = 128 };
 
+// GetBackgroundFlags bits: what the host may run on worker threads
+// (this plug-in only unpacks).
+enum { BACKGROUND_UNPACK = 1, BACKGROUND_PACK = 2, BACKGROUND_MEMPACK = 4 };
+
 typedef struct {
     char* ArcName;
     int OpenMode;
@@ -153,6 +157,7 @@ typedef int(WCX_CALL* tReadHeaderExWProc)(void* hArcData, tHeaderDataExW* Header
 typedef int(WCX_CALL* tProcessFileWProc)(void* hArcData, int Operation, WCHAR* DestPath, WCHAR* DestName);
 typedef void(WCX_CALL* tSetChangeVolProcWProc)(void* hArcData, tChangeVolProcW pChangeVolProc);
 typedef void(WCX_CALL* tSetProcessDataProcWProc)(void* hArcData, tProcessDataProcW pProcessDataProc);
+typedef int(WCX_CALL* tGetBackgroundFlagsProc)(void);
 
 // The hosts' suggestion of where plug-ins keep their settings, passed
 // right after loading to a plug-in that exports PackSetDefaultParams.

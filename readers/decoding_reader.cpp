@@ -9,7 +9,7 @@
 namespace kiv {
 
 DecodingReader::DecodingReader(Reader* source, int64_t start)
-    : src_(source), sourcePosition_(static_cast<uint64_t>(start)) {
+    : src_(source), start_(static_cast<uint64_t>(start)), sourcePosition_(start_) {
     if (!source) throw ReaderError("Passed NULL reader!");
     inputBuffer_.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(inputStep_))));
     if (!inputBuffer_) throw ReaderError("Out of memory!");
@@ -69,6 +69,12 @@ int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
         }
         const unsigned inputBefore = inputLeft();
         const Step step = decode();
+        if (step == Step::Restart) {
+            sourcePosition_ = start_;
+            setInput(inputBuffer_.get(), 0);
+            setOutput(mark, room);
+            continue;
+        }
         // What was decoded before a failure is delivered like any other
         // data, so the bytes seen do not depend on how the input arrived.
         int produced = static_cast<int>(outputNext() - mark);
@@ -92,6 +98,17 @@ int DecodingReader::decodeInto(uint8_t* const mark, const unsigned room) {
         }
         setOutput(mark, room);
     }
+}
+
+int DecodingReader::readFromStart(uint8_t* buffer, int length) {
+    int done = 0;
+    if (src_->seek(static_cast<int64_t>(start_), 0) != 0) return 0;
+    while (done < length) {
+        const int n = src_->read(buffer + done, length - done);
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
 }
 
 bool DecodingReader::need(int k) {

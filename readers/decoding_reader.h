@@ -52,7 +52,9 @@ public:
 
 protected:
 
-    enum class Step { Ok, End, Fail };
+    // Restart: nothing was produced, and the decoder wants the compressed
+    // bytes again from the start (a decoder handing over to another).
+    enum class Step { Ok, End, Fail, Restart };
 
     // Throws "Passed NULL reader!" (before allocating) or "Out of memory!"
     // (for the input buffer; without memory for the output buffer, allocated
@@ -68,6 +70,10 @@ protected:
     virtual Step decode() = 0;
 
     uint8_t* inputBuffer() { return inputBuffer_.get(); }
+    // Reads up to `length` compressed bytes from the start into `buffer`, for
+    // a decoder that takes the whole stream at once (the shared loop then
+    // fetches nothing while inputLeft() is not 0); the count read.
+    int readFromStart(uint8_t* buffer, int length);
 
 private:
     void fill();
@@ -77,6 +83,7 @@ private:
     bool need(int k);  // true when k bytes are available
 
     Reader* src_;
+    uint64_t start_;
     uint64_t sourcePosition_;
     int available_ = 0;
     int inputStep_ = 4096;  // the next read from the source; grows to kInputSize

@@ -20,6 +20,8 @@ protected:
     uint8_t* outputNext() const override { return stream_.next_out; }
     Step decode() override;
 
+    z_stream& zstream() { return stream_; }
+
 private:
     z_stream stream_{};
 };

@@ -2,11 +2,12 @@
 # Builds the Windows plug-ins from Linux: build-win32/kiv.wcx (PE32, i386)
 # and build-win64/kiv.wcx64 (PE32+, x86-64), each with its test programs.
 #   scripts/build-windows.sh [-jN] [--deps-only]
-# --deps-only stops once the static libbz2 of both architectures is there
-# (all that scripts/release.sh needs from here).
+# --deps-only stops once the static libbz2 and the inflate engines of both
+# architectures are there (all that scripts/release.sh needs from here).
 # On a fresh machine it installs the cross toolchains first. Static libbz2 is
 # built from Debian's bzip2 source package and GoogleTest from Debian's
-# googletest sources, both for mingw, under build-win/ (kept between runs).
+# googletest sources, both for mingw, under build-win/ (kept between runs);
+# the inflate engines by scripts/build-engines.sh under build-deps/.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -78,7 +79,7 @@ build_plugin() {   # toolchain prefix builddir tests(ON/OFF)
   [[ "$tests" == ON ]] && extra+=(-DGTest_DIR="$prefix/lib/cmake/GTest")
   cmake -S "$root" -B "$bdir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DKIV_DEPS_PREFIX="$prefix" \
-    -DKIV_BUILD_TESTS="$tests" -DKIV_BUILD_BENCH=OFF "${extra[@]}"
+    -DKIV_BUILD_TESTS="$tests" -DKIV_BUILD_BENCH=ON "${extra[@]}"  # (bench: inflate_baseline.exe)
   # The plug-in and the Windows test programs first, so the inspection and
   # the dialog tests can run even when another test program fails to build.
   cmake --build "$bdir" -j"$jobs" --target kiv
@@ -93,6 +94,7 @@ p32="$root/build-win/i686-w64-mingw32/prefix"
 p64="$root/build-win/x86_64-w64-mingw32/prefix"
 build_bz2 i686-w64-mingw32 "$p32"
 build_bz2 x86_64-w64-mingw32 "$p64"
+bash "$root/scripts/build-engines.sh" i686-w64-mingw32 x86_64-w64-mingw32
 ((deps_only)) && exit 0
 build_gtest "$root/cmake/toolchain-mingw-i686.cmake" "$p32"
 build_gtest "$root/cmake/toolchain-mingw-x86_64.cmake" "$p64"

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds the fuzz targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer)
 # and runs each for a while over its corpus.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     default 60 s, all six targets
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     default 60 s, every target
 # KIV_FUZZ_JOBS runs that many targets at once (default: the number of cores).
 # KIV_FUZZ_KEEP_GOING=1 keeps fuzzing after a finding (long runs); every
 # finding is still saved and still fails the run.
@@ -13,7 +13,7 @@ build="${KIV_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(plugin scrambled catalogue reader decoders bzip2)
+[[ ${#targets[@]} -gt 0 ]] || targets=(plugin scrambled catalogue reader decoders inflate bzip2)
 jobs="${KIV_FUZZ_JOBS:-$(nproc)}"
 
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DKIV_FUZZ=ON -DKIV_BUILD_BENCH=OFF \

@@ -2,7 +2,8 @@
 # Installs what the Windows cross build and its Wine tests need: the mingw-w64
 # cross compilers, static zlib for them, 64-bit and 32-bit Wine, a virtual X
 # server with a keyboard driver for the dialog tests, and the source-package
-# tools that fetch libbz2's source; binutils for the 32-bit probe program.
+# tools that fetch libbz2's source; binutils for the 32-bit probe program;
+# nasm for the 64-bit build of the ISA-L inflate engine.
 # Also adds the i386 architecture (for 32-bit Wine) and the deb-src entries
 # for that fetch.
 # 32-bit Wine is installed last and on its own: when the mirror's i386 indexes
@@ -27,7 +28,7 @@ packages=(
   googletest
   wine64
   xvfb xdotool x11-utils
-  dpkg-dev file zip python3 binutils
+  dpkg-dev file zip python3 binutils nasm
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -52,24 +53,4 @@ if ((${missing32:-0})) && ! apt_install wine32:i386; then
 fi
 
 # Source entries mirroring the binary ones, so `apt-get source` finds bzip2.
-has_src() {
-  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
-}
-if ! has_src; then
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    sed -E 's/^Types:.*$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-      > /etc/apt/sources.list.d/kiv-deb-src.sources
-  elif [[ -f /etc/apt/sources.list ]]; then
-    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
-      > /etc/apt/sources.list.d/kiv-deb-src.list
-  else
-    echo "no apt sources found to mirror as deb-src" >&2
-    exit 1
-  fi
-  bash "$here/apt-update.sh"
-  updated=1
-fi
-# A deb-src entry added earlier without an index update.
-if ((!updated)) && ! apt-cache showsrc bzip2 >/dev/null 2>&1; then
-  bash "$here/apt-update.sh"
-fi
+bash "$here/apt-deb-src.sh"

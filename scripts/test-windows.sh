@@ -1,7 +1,7 @@
 #!/bin/bash
 # Tests the Windows plug-ins built by scripts/build-windows.sh:
 #   1. build-win32/kiv.wcx and build-win64/kiv.wcx64 are inspected: PE32 for
-#      i386 and PE32+ for x86-64, the fourteen plain exports, system DLL imports
+#      i386 and PE32+ for x86-64, the fifteen plain exports, system DLL imports
 #      only, and the password dialog resource.
 #   2. For each file, in its own build tree, its own Wine prefix (win32 or
 #      win64) and on an Xvfb display of its own:

@@ -9,6 +9,13 @@
 //   f MTIME HEXDATA PATH        (HEXDATA is "-" for an empty file)
 // with '/' between path components, names in UTF-8 and MTIME in seconds
 // since 1970.
+//
+// kivmkrealhost --many ARCHIVE.kiv EXPECTED.txt FOLDERS FILES MIB SEED
+// Writes a bzip2 archive for copy-outs that take a while: FOLDERS folders of
+// FILES small files each (kept uncompressed), and MIB MiB of text in files
+// of up to 32 MiB in the folder big/, all depending on SEED. Large files
+// are listed by their CRC-32 and length:
+//   f MTIME crc32=CRC/LENGTH PATH
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -17,12 +24,14 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "tests/writer/archive_writer.h"
 
 namespace {
 
 struct Expected {
-    char kind;  // 'd' or 'f'
+    char kind;  // 'd', 'f', or 'F' for a file listed by its CRC-32
     uint64_t time;
     std::string path;
     std::string data;
@@ -112,11 +121,61 @@ std::string hex(const std::string& data) {
     return out;
 }
 
-}  // namespace
+// Folders of small text files, every one different, and large ones.
+void describeMany(kivtest::ArchiveWriter& w, std::vector<Expected>& tree, int folders, int files, int mib,
+                  int seed) {
+    kivtest::RecordOptions plain;
+    plain.storedPlain = true;  // a decoder per small file would cost more than the test
+    for (int d = 0; d < folders; ++d) {
+        const std::string folder = "set" + std::to_string(seed) + "-" + std::to_string(d);
+        w.dir(folder, at(d));
+        tree.push_back({'d', at(d), folder, ""});
+        for (int f = 0; f < files; ++f) {
+            const std::string name = "f" + std::to_string(f) + ".txt";
+            std::string data;
+            for (int line = 0; line < 1 + (f * 7 + d) % 12; ++line)
+                data += folder + "/" + name + " line " + std::to_string(line) + "\n";
+            w.file(name, data, at(d + f), plain);
+            tree.push_back({'f', at(d + f), folder + "/" + name, data});
+        }
+        w.end();
+    }
+    if (mib <= 0) return;
+    w.dir("big", at(folders));
+    tree.push_back({'d', at(folders), "big", ""});
+    for (int part = 0; mib > 0; ++part, mib -= 32) {
+        const size_t size = size_t(mib < 32 ? mib : 32) << 20;
+        std::string data;
+        data.reserve(size + 100);
+        // Lines of pseudo-random digits: bzip2 takes about as long to
+        // decode them as to encode them, so the copy-out takes its time.
+        uint64_t x = 0x9E3779B97F4A7C15ull * uint64_t(seed * 64 + part + 1);
+        for (uint64_t line = 0; data.size() < size; ++line) {
+            data += "part " + std::to_string(part) + " line " + std::to_string(line) + ":";
+            for (int k = 0; k < 6; ++k) {
+                x = x * 6364136223846793005ull + 1442695040888963407ull;
+                data += ' ' + std::to_string(x >> 40);
+            }
+            data += '\n';
+        }
+        data.resize(size);
+        const std::string name = "part-" + std::to_string(part) + ".txt";
+        w.file(name, data, at(folders + part + 1));
+        tree.push_back({'F', at(folders + part + 1), "big/" + name, data});
+    }
+    w.end();
+}
 
 void writeExpected(const std::vector<Expected>& tree, const char* path) {
     std::ofstream out(path, std::ios::binary);
     for (const Expected& e : tree) {
+        if (e.kind == 'F') {
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
+            char field[40];
+            std::snprintf(field, sizeof field, "crc32=%08lx/%zu", crc, e.data.size());
+            out << "f " << e.time << ' ' << field << ' ' << e.path << '\n';
+            continue;
+        }
         out << e.kind << ' ' << e.time << ' ';
         if (e.kind == 'f') out << hex(e.data) << ' ';
         out << e.path << '\n';
@@ -124,18 +183,30 @@ void writeExpected(const std::vector<Expected>& tree, const char* path) {
     if (!out.flush()) throw std::runtime_error(std::string("cannot write ") + path);
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
     const bool legacy = argc == 5 && std::string(argv[1]) == "--legacy";
+    const bool many = argc == 8 && std::string(argv[1]) == "--many";
     const bool usable = legacy ? std::string(argv[2]) == "1252" || std::string(argv[2]) == "1251"
-                               : argc == 5 && argv[4][0];
+                               : many || (argc == 5 && argv[4][0]);
     if (!usable) {
         std::fprintf(stderr,
                      "usage: kivmkrealhost PLAIN.kiv SCRAMBLED.kiv EXPECTED.txt PASSWORD\n"
-                     "       kivmkrealhost --legacy 1252|1251 ARCHIVE.kiv EXPECTED.txt\n");
+                     "       kivmkrealhost --legacy 1252|1251 ARCHIVE.kiv EXPECTED.txt\n"
+                     "       kivmkrealhost --many ARCHIVE.kiv EXPECTED.txt FOLDERS FILES MIB SEED\n");
         return 2;
     }
     try {
         std::vector<Expected> tree;
+        if (many) {
+            kivtest::ArchiveWriter w;
+            w.compression('y');
+            describeMany(w, tree, std::stoi(argv[4]), std::stoi(argv[5]), std::stoi(argv[6]), std::stoi(argv[7]));
+            w.writeTo(argv[2]);
+            writeExpected(tree, argv[3]);
+            return 0;
+        }
         if (legacy) {
             kivtest::ArchiveWriter w;
             w.compression('z');

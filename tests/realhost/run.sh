@@ -9,7 +9,9 @@
 # split on '/', contents and modification times are the entries'. Two
 # archives of format version 3 follow, whose names are code-page bytes
 # (1252 with the default settings, 1251 with legacyCodePage=1251): the
-# names written must be UTF-8.
+# names written must be UTF-8. Then two copy-outs run at once, each from its
+# own archive into its own folder, while a third archive is listed in the
+# panel.
 #
 #   tests/realhost/run.sh        after scripts/build.sh (KIV_BUILD_DIR picks the build)
 #
@@ -68,8 +70,11 @@ stop_dc() {  # ends the running Double Commander; leaves its status in dc_status
   [[ -n "$dc_status" ]] || dc_status=$st
   dc_pid=""
 }
+overlap_pids=()
 cleanup() {
   stop_dc
+  local p
+  for p in "${overlap_pids[@]}"; do kill "$p" 2>/dev/null; done
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   xvfb_pid=""
 }
@@ -96,6 +101,17 @@ if ! "$maker" "$work/arc-plain/plain.kiv" "$work/arc-scrambled/scrambled.kiv" \
   bad "kivmkrealhost writes the test archives"; summary; exit 1
 fi
 note "$(wc -l <"$work/expected.txt") entries per archive; Double Commander $(dpkg-query -W -f='${Version}' doublecmd-qt 2>/dev/null)"
+# The archives of the overlapping copy-outs take a while to write: they are
+# written while the first stages run. The first must keep a copy-out busy
+# well past the start of the second (256 MiB of bzip2 data), the second for
+# seconds of its own (96 MiB).
+overlap_arcs="$work/arc-overlap"
+overlap_out="$work/out-overlap"
+mkdir -p "$overlap_arcs" "$overlap_out"/{first,second,third}
+"$maker" --many "$overlap_arcs/first.kiv" "$work/expected-first.txt" 4 50 256 1 >"$work/maker-first.log" 2>&1 &
+overlap_pids+=($!)
+"$maker" --many "$overlap_arcs/second.kiv" "$work/expected-second.txt" 20 100 96 2 >"$work/maker-second.log" 2>&1 &
+overlap_pids+=($!)
 
 cfg="$work/cfg"
 register() {
@@ -243,8 +259,8 @@ open_archive() {  # label scrambled(0/1): opens the only file of the left panel
 
 tree_state() { find "$1" -printf '%y %s %T@ %p\n' 2>/dev/null | sort | md5sum; }
 
-copy_all() {  # label outdir: selects everything, F5, Start, waits until done
-  local label="$1" outdir="$2" i dlg pw others state last stable=0
+start_copy() {  # label: selects everything, F5, Start (into the other panel's folder)
+  local label="$1" i dlg
   xdotool key ctrl+a
   sleep 0.3
   xdotool key F5
@@ -261,6 +277,11 @@ copy_all() {  # label outdir: selects everything, F5, Start, waits until done
   xdotool windowfocus --sync "$dlg" 2>/dev/null
   sleep 0.2
   xdotool key Return
+}
+
+copy_all() {  # label outdir: selects everything, F5, Start, waits until done
+  local label="$1" outdir="$2" i pw others state last stable=0
+  start_copy "$label" || return 1
   # Done when no window but the main one is left and the tree has stopped
   # changing for two seconds; a window that stays while nothing changes is
   # a question or an error (a fault in the plug-in among them).
@@ -305,6 +326,10 @@ check_tree() {  # label outdir [expected list]
   while IFS= read -r f; do
     failed=$((failed + 1)); failures+=("${f#FAIL  }")
   done < <(grep '^FAIL' <<<"$out")
+  if (($(find "$2" -mindepth 1 | wc -l) > 100)); then
+    note "written by the copy ($1): $(find "$2" -mindepth 1 -type f | wc -l) files, $(du -sm "$2" | cut -f1) MiB"
+    return
+  fi
   note "written by the copy ($1):"
   (cd "$2" && find . -mindepth 1 -printf '%y %TY-%Tm-%Td %TH:%TM:%.2TS %8s  %P\n' | sort -k5) |
     sed 's/^/        /'
@@ -403,6 +428,143 @@ legacy_stages() {
   rm -f "$ini"
 }
 legacy_stages
+
+# --- two copy-outs at once, and a third archive listed meanwhile ------------
+# The plug-in says it unpacks in the background (GetBackgroundFlags), so
+# Double Commander runs each copy-out on a thread of its own, each with its
+# own progress window "N% Extracting". While the long copy-out of first.kiv
+# runs, the other panel moves to a folder of its own and second.kiv is
+# copied out into it; while both run, third.kiv is listed in the panel:
+# three archives open at once, more than the plug-in's two slots.
+extracting() {  # ids of the visible progress windows of copy-outs
+  visible_windows | awk -F'\t' '$2 ~ /Extracting/ { print $1 }'
+}
+running() {  # how many of them are not waiting for another to finish
+  visible_windows | awk -F'\t' '$2 ~ /Extracting/ && $2 !~ /Waiting/' | wc -l
+}
+messages() {  # names of visible windows besides the main one and progress windows
+  visible_windows | awk -F'\t' -v main="$main_win" '$1 != main && $2 !~ /Extracting/ { print $2 }'
+}
+keys() {  # presses the keys in turn, in the main window
+  xdotool windowactivate --sync "$main_win" 2>/dev/null || xdotool windowfocus --sync "$main_win" 2>/dev/null
+  local k
+  for k in "$@"; do xdotool key "$k"; sleep 0.3; done
+}
+entries() { find "$1" -mindepth 1 2>/dev/null | wc -l; }
+ms() { echo $(($(date +%s%N) / 1000000)); }
+overlap_stage() {
+  echo "== two copy-outs at once in Double Commander, a third archive listed meanwhile"
+  local p st=0 i w X Y both=0 together=0 third_listed=0 listed_at=0 shown=0 now prev=0
+  local state1 state2 last1="" last2="" stable=0 others="" total1 total2
+  for p in "${overlap_pids[@]}"; do wait "$p" || st=1; done
+  overlap_pids=()
+  "$maker" --many "$overlap_arcs/third.kiv" "$work/expected-third.txt" 3 10 0 3 >"$work/maker-third.log" 2>&1 || st=1
+  if ((st)); then
+    bad "kivmkrealhost writes the archives of the overlapping copy-outs"; cat "$work"/maker-*.log; return 1
+  fi
+  total1=$(wc -l <"$work/expected-first.txt")
+  total2=$(wc -l <"$work/expected-second.txt")
+  note "first.kiv: $total1 entries, $(du -m "$overlap_arcs/first.kiv" | cut -f1) MiB; second.kiv: $total2 entries, $(du -m "$overlap_arcs/second.kiv" | cut -f1) MiB"
+  start_dc overlap "$overlap_arcs" "$overlap_out/first" || return 1
+  xdotool windowmove "$main_win" 0 0 windowsize "$main_win" 1260 780 2>/dev/null
+  sleep 0.7
+  xdotool mousemove 300 620 click 1
+  sleep 0.3
+  # The folder lists "..", first.kiv, second.kiv, third.kiv.
+  keys Home Down Return
+  sleep 1.5
+  alive || { crashed "the listing (first)"; return 1; }
+  start_copy first || { stop_dc; return 1; }
+  for i in $(seq 75); do
+    [[ -n "$(extracting)" ]] && break
+    alive || { crashed "the copy (first)"; return 1; }
+    sleep 0.2
+  done
+  # The other panel into out-overlap/second; this panel out of first.kiv
+  # and into second.kiv; its copy-out goes into the other panel's folder.
+  keys Tab BackSpace Down Return Tab BackSpace Down Return
+  sleep 1.5
+  alive || { crashed "the listing (second)"; return 1; }
+  note "the first copy-out has written $(entries "$overlap_out/first") of $total1 entries ($(du -sm "$overlap_out/first" | cut -f1) MiB) when the second is started"
+  start_copy second || { stop_dc; return 1; }
+  for i in $(seq 600); do
+    sleep 0.2
+    alive || { crashed "the overlapping copy-outs"; return 1; }
+    if ((!both)) && (($(running) >= 2)); then
+      both=1
+      note "two copy-outs running after $((i / 5)) s: $(visible_windows | awk -F'\t' '$2 ~ /Extracting/ { print $2 }' | paste -sd'|')"
+      # The progress windows open one over the other: "To panel" docks them
+      # in the main window, where both show.
+      for p in 1 2; do
+        w="$(extracting | head -n1)"
+        [[ -n "$w" ]] || break
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || break
+        xdotool mousemove $((X + 35)) $((Y + 131)) click 1
+        sleep 0.7
+      done
+      shot "copy-overlap"
+    fi
+    if ((!third_listed && (both || i >= 25))); then
+      # This panel out of second.kiv and into third.kiv.
+      keys BackSpace End Return
+      third_listed=1
+      listed_at=$(ms)
+    fi
+    if ((third_listed && !shown && $(ms) - listed_at >= 1500)); then
+      shown=1
+      note "third.kiv listed while the copy-outs have written $(entries "$overlap_out/first") of $total1 and $(entries "$overlap_out/second") of $total2 entries"
+      shot "panel-third"
+    fi
+    state1="$(tree_state "$overlap_out/first")"
+    state2="$(tree_state "$overlap_out/second")"
+    if [[ "$state1" == "$last1" && "$state2" == "$last2" ]]; then
+      stable=$((stable + 1))
+    else
+      stable=0
+    fi
+    # Time in which both folders grew, counting at most half a second from
+    # one look to the next: one copy-out ending and the other starting
+    # between two looks is not running at the same time.
+    now=$(ms)
+    if [[ -n "$last1" && "$state1" != "$last1" && "$state2" != "$last2" ]]; then
+      together=$((together + (now - prev < 500 ? now - prev : 500)))
+    fi
+    prev=$now
+    last1="$state1" last2="$state2"
+    others="$(messages)"
+    # A window left while nothing changes is a question or an error.
+    [[ -n "$others" ]] && ((stable >= 25)) && break
+    ((shown && stable >= 10)) && [[ -z "$others$(extracting)" ]] &&
+      (($(entries "$overlap_out/first") >= total1 && $(entries "$overlap_out/second") >= total2)) && break
+  done
+  note "both folders grew at the same time for $(awk -v t="$together" 'BEGIN { printf "%.1f", t / 1000 }') s"
+  if ((both && together >= 1500)); then
+    ok "two copy-outs run at the same time, each from its own archive into its own folder (copy-overlap.png)"
+  else
+    bad "two copy-outs run at the same time (two progress windows running at once: $both; both folders growing for $together ms)"
+  fi
+  if [[ -n "$others" ]]; then
+    bad "the overlapping copy-outs end without a message: window \"$(paste -sd'|' <<<"$others")\" (failure-overlap.png)"
+    shot "failure-overlap"
+  elif ((stable < 10)) || [[ -n "$(extracting)" ]]; then
+    bad "the overlapping copy-outs finish within 120 s"; shot "failure-overlap"
+  elif ((shown)); then
+    ok "the overlapping copy-outs and the listing of a third archive end without a message (panel-third.png)"
+  fi
+  # What the panel listed of third.kiv is copied out too.
+  keys Tab BackSpace End Return Tab
+  copy_all third "$overlap_out/third" || { stop_dc; return 1; }
+  stop_dc
+  case "$dc_status" in
+    134|136|139) bad "Double Commander exits cleanly after the copy (overlap, status $dc_status)" ;;
+    killed) bad "Double Commander exits on SIGTERM within 10 s (overlap)" ;;
+  esac
+  local label
+  for label in first second third; do
+    check_tree "$label.kiv" "$overlap_out/$label" "$work/expected-$label.txt"
+  done
+}
+overlap_stage
 
 # --- uninstalling -----------------------------------------------------------------
 # Last, once Double Commander is closed: the registration and the installed

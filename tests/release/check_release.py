@@ -7,9 +7,12 @@ The version is read from project() in CMakeLists.txt. Checked: SHA256SUMS
 against the two archives; the zip's and the tarball's exact member lists,
 times, owners and modes; pluginst.inf line by line; kiv.wcx as PE32 for
 i386 and kiv.wcx64 as PE32+ for x86-64, both without a link time and with
-a VERSIONINFO naming the version and the file; the Linux kiv.wcx an ELF
-x86-64 shared object exporting the interface and carrying the version
-string; wcxhost printing the version; readme.txt naming every setting.
+a VERSIONINFO naming the version and the file, and importing (objdump -p)
+Windows system DLLs only; the Linux kiv.wcx an ELF x86-64 shared object
+exporting the interface and nothing else, carrying the version string, and
+needing (objdump -p, ldd) only libraries every distribution has: the
+inflate engines are inside it; wcxhost printing the version; readme.txt
+naming every setting.
 Prints each check; exits 1 if any failed.
 """
 import gzip
@@ -30,10 +33,14 @@ from check_pe import PE  # noqa: E402
 
 INTERFACE = ["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
              "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps", "ReadHeaderEx",
-             "PackSetDefaultParams"]
+             "PackSetDefaultParams", "GetBackgroundFlags"]
 # The Windows files also export the wide-character twins.
 WINDOWS_INTERFACE = INTERFACE + ["OpenArchiveW", "ReadHeaderExW", "ProcessFileW",
                                  "SetChangeVolProcW", "SetProcessDataProcW"]
+# What the Linux library may need: the C and C++ runtimes, zlib and libbz2.
+LINUX_LIBRARIES = {"libz.so.1", "libbz2.so.1.0", "libstdc++.so.6", "libgcc_s.so.1", "libc.so.6", "libm.so.6",
+                   "ld-linux-x86-64.so.2"}
+LINUX_EXPORTS = set(INTERFACE) | {"ExtensionInitialize", "ExtensionFinalize"}
 SETTINGS = ["flatArchive", "hideEmptyDirs", "hideStoredFiles", "hideStoredLinks",
             "showDeletedFiles", "showReferenceFiles", "showReferenceLinks", "legacyCodePage"]
 
@@ -84,8 +91,23 @@ def version_info(raw):
     return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), strings
 
 
+def objdump_imports(name, data, tool):
+    """The DLL names `tool` -p lists for the PE file's bytes."""
+    with tempfile.NamedTemporaryFile(suffix="-" + name) as f:
+        f.write(data)
+        f.flush()
+        out = subprocess.run([tool, "-p", f.name], capture_output=True, text=True).stdout
+    return [line.split(":", 1)[1].strip() for line in out.splitlines() if "DLL Name:" in line]
+
+
 def check_pe(name, data, version, machine, magic):
     pe = PE(data)
+    from check_pe import SYSTEM_DLLS
+    tool = ("x86_64" if machine == 0x8664 else "i686") + "-w64-mingw32-objdump"
+    dlls = objdump_imports(name, data, tool)
+    print("--    %s imports (%s -p): %s" % (name, tool, " ".join(dlls)))
+    expect(dlls and all(d.lower() in SYSTEM_DLLS for d in dlls),
+           "%s: imports Windows system DLLs only (objdump -p)" % name)
     at = struct.unpack_from("<I", data, 0x3C)[0]
     stamp = struct.unpack_from("<I", data, at + 8)[0]
     expect(pe.machine == machine and pe.magic == magic and pe.characteristics & 0x2000,
@@ -119,6 +141,21 @@ def check_elf(path, version):
     missing = [f for f in INTERFACE if f not in exported]
     expect(not missing, "kiv.wcx (Linux): exports the interface" +
            (": missing " + " ".join(missing) if missing else ""))
+    defined = {line.split()[-1] for line in out.splitlines() if len(line.split()) == 3}
+    extra = sorted(defined - LINUX_EXPORTS)
+    expect(not extra, "kiv.wcx (Linux): exports nothing else (nm -D)" + (": " + " ".join(extra) if extra else ""))
+    dump = subprocess.run(["objdump", "-p", path], capture_output=True, text=True).stdout
+    needed = [line.split()[1] for line in dump.splitlines() if line.strip().startswith("NEEDED")]
+    print("--    kiv.wcx (Linux) needs (objdump -p): %s" % " ".join(needed))
+    expect(needed and set(needed) <= LINUX_LIBRARIES,
+           "kiv.wcx (Linux): needs only the C and C++ runtimes, zlib and libbz2 (objdump -p)")
+    ldd = subprocess.run(["ldd", path], capture_output=True, text=True).stdout
+    print("--    ldd kiv.wcx (Linux):\n" + "\n".join("--      " + l.strip() for l in ldd.splitlines()))
+    resolved = {l.split()[0] for l in ldd.splitlines() if "=>" in l or l.strip().startswith("/")}
+    expect("not found" not in ldd and {os.path.basename(r) for r in resolved} - {"linux-vdso.so.1"} <= LINUX_LIBRARIES,
+           "kiv.wcx (Linux): ldd finds every library it needs, and no other")
+    glibc = sorted({m for m in re.findall(r"GLIBC_([0-9.]+)", dump)}, key=lambda v: [int(x) for x in v.split(".")])
+    print("--    kiv.wcx (Linux) needs glibc symbol versions up to %s" % (glibc[-1] if glibc else "none"))
     expect(("kiv.wcx version " + version).encode() + b"\0" in data,
            "kiv.wcx (Linux): carries 'kiv.wcx version %s'" % version)
 

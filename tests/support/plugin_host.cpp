@@ -131,6 +131,7 @@ PluginHost::PluginHost(const std::string& path) {
     SetProcessDataProc = symbol<tSetProcessDataProcProc>(library_, "SetProcessDataProc");
     GetPackerCaps = symbol<tGetPackerCapsProc>(library_, "GetPackerCaps");
     ReadHeaderEx = reinterpret_cast<tReadHeaderExProc>(findSymbol(library_, "ReadHeaderEx"));
+    GetBackgroundFlags = reinterpret_cast<tGetBackgroundFlagsProc>(findSymbol(library_, "GetBackgroundFlags"));
     ExtensionInitialize = reinterpret_cast<tExtensionInitializeProc>(findSymbol(library_, "ExtensionInitialize"));
     PackSetDefaultParams = reinterpret_cast<tPackSetDefaultParamsProc>(findSymbol(library_, "PackSetDefaultParams"));
     if (ExtensionInitialize) {

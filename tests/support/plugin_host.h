@@ -40,6 +40,7 @@ public:
     tExtensionInitializeProc ExtensionInitialize = nullptr;  // POSIX builds only
     tReadHeaderExProc ReadHeaderEx = nullptr;                // null when not exported
     tPackSetDefaultParamsProc PackSetDefaultParams = nullptr;  // looked up; tests call it themselves
+    tGetBackgroundFlagsProc GetBackgroundFlags = nullptr;      // null when not exported
     // Whether walk() reads headers through ReadHeaderEx.
     bool useEx = false;
 

@@ -1,4 +1,6 @@
-// GZReader and BZ2Reader: the same contract over both decoders.
+// GZReader, BZ2Reader and InflateReader's engines: the same contract over
+// every decoder; then the streams on which the fast inflate engines must
+// end exactly where zlib ends.
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -10,11 +12,14 @@
 #include "readers/bz2_reader.h"
 #include "readers/file_reader.h"
 #include "readers/gz_reader.h"
+#include "readers/inflate_reader.h"
+#include "tests/support/crafted_streams.h"
 #include "tests/support/memory_reader.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/time_limit.h"
 
 using kiv::FileReader;
+using kiv::InflateReader;
 using kiv::Reader;
 using Bytes = std::vector<uint8_t>;
 
@@ -52,13 +57,44 @@ Bytes pseudoText(size_t n, unsigned seed) {
     return out;
 }
 
-enum class Codec { Zlib, Bzip2 };
+// Zlib is GZReader; Whole and Stream are InflateReader's fast engines.
+enum class Codec { Zlib, Bzip2, Whole, Stream };
+
+std::unique_ptr<kiv::DecodingReader> makeReader(Codec codec, Reader* source, int64_t start, uint64_t storedSize,
+                                                uint64_t size) {
+    switch (codec) {
+        case Codec::Zlib: return std::make_unique<kiv::GZReader>(source, start);
+        case Codec::Bzip2: return std::make_unique<kiv::BZ2Reader>(source, start);
+        case Codec::Whole:
+            return std::make_unique<InflateReader>(source, start, InflateReader::Engine::Whole, storedSize, size);
+        case Codec::Stream: return std::make_unique<InflateReader>(source, start, InflateReader::Engine::Stream);
+    }
+    return nullptr;
+}
+
+bool built(Codec codec) {
+    return codec == Codec::Whole    ? InflateReader::built(InflateReader::Engine::Whole)
+           : codec == Codec::Stream ? InflateReader::built(InflateReader::Engine::Stream)
+                                    : true;
+}
 
 struct DecodingFixture : ::testing::TestWithParam<Codec> {
     kivtest::TempDir dir;
     std::unique_ptr<FileReader> file;
+    // The last stream compress() made: its length and its data's, which the
+    // whole-stream engine is given as the catalogue would give them.
+    uint64_t packed = 0, plain = 0;
 
-    Bytes compress(const Bytes& in) { return GetParam() == Codec::Zlib ? deflateBytes(in) : bzipBytes(in); }
+    void SetUp() override {
+        if (!built(GetParam())) GTEST_SKIP() << "engine not in this build";
+    }
+
+    Bytes compress(const Bytes& in) {
+        Bytes out = GetParam() == Codec::Bzip2 ? bzipBytes(in) : deflateBytes(in);
+        packed = out.size();
+        plain = in.size();
+        return out;
+    }
 
     // Writes `stream` at offset 100 of a file and opens the file.
     void place(const Bytes& stream, const Bytes& after = {}) {
@@ -68,9 +104,9 @@ struct DecodingFixture : ::testing::TestWithParam<Codec> {
         kivtest::writeFile(dir.file("a"), f);
         file = std::make_unique<FileReader>(dir.file("a").c_str());
     }
-    std::unique_ptr<Reader> reader(int64_t start = 100) {
-        if (GetParam() == Codec::Zlib) return std::make_unique<kiv::GZReader>(file.get(), start);
-        return std::make_unique<kiv::BZ2Reader>(file.get(), start);
+    std::unique_ptr<Reader> reader(int64_t start = 100) { return reader(start, packed, plain); }
+    std::unique_ptr<Reader> reader(int64_t start, uint64_t storedSize, uint64_t size) {
+        return makeReader(GetParam(), file.get(), start, storedSize, size);
     }
 };
 
@@ -139,7 +175,7 @@ TEST_P(DecodingFixture, TwoReadersOverOneSourceInterleave) {
     Bytes both = ca;
     both.insert(both.end(), cb.begin(), cb.end());
     place(both);
-    auto ra = reader(100), rb = reader(100 + static_cast<int64_t>(ca.size()));
+    auto ra = reader(100, ca.size(), a.size()), rb = reader(100 + static_cast<int64_t>(ca.size()), cb.size(), b.size());
     Bytes ga, gb;
     uint8_t buf[333];
     for (;;) {
@@ -193,9 +229,7 @@ TEST_P(DecodingFixture, DamagedStreamDeliversTheSameBytesHoweverItArrives) {
     for (size_t i = bad.size() / 2; i < bad.size() / 2 + 16; ++i) bad[i] ^= 0xA5;
     const auto drain = [&](int chunk, uint64_t limit, bool* exceeded) {
         kivtest::MemoryReader source(bad, chunk);
-        std::unique_ptr<kiv::DecodingReader> r;
-        if (GetParam() == Codec::Zlib) r = std::make_unique<kiv::GZReader>(&source, 0);
-        else r = std::make_unique<kiv::BZ2Reader>(&source, 0);
+        auto r = makeReader(GetParam(), &source, 0, bad.size(), data.size());
         r->limitOutput(limit);
         Bytes got;
         uint8_t buf[3001];
@@ -220,13 +254,99 @@ TEST_P(DecodingFixture, DamagedStreamDeliversTheSameBytesHoweverItArrives) {
 
 TEST_P(DecodingFixture, NullSource) {
     try {
-        if (GetParam() == Codec::Zlib) kiv::GZReader r(nullptr, 0);
-        else kiv::BZ2Reader r(nullptr, 0);
+        makeReader(GetParam(), nullptr, 0, 5, 5);
         FAIL();
     } catch (const kiv::ReaderError& e) {
         EXPECT_STREQ("Passed NULL reader!", e.what());
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, DecodingFixture, ::testing::Values(Codec::Zlib, Codec::Bzip2),
-                         [](const auto& info) { return info.param == Codec::Zlib ? "zlib" : "bzip2"; });
+const char* codecName(const ::testing::TestParamInfo<Codec>& info) {
+    switch (info.param) {
+        case Codec::Zlib: return "zlib";
+        case Codec::Bzip2: return "bzip2";
+        case Codec::Whole: return "whole";
+        case Codec::Stream: return "stream";
+    }
+    return "?";
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, DecodingFixture, ::testing::Values(Codec::Zlib, Codec::Bzip2, Codec::Whole, Codec::Stream),
+                         codecName);
+
+// ---------------------------------------------------------------------------
+// Streams zlib refuses, and streams it takes that the fast engines leave to
+// it: every engine must deliver exactly zlib's bytes and end there. Each
+// trailer is the Adler-32 of what a decoder taking the blocks at their word
+// would make, so an engine without our patch would end these streams
+// "cleanly" with other bytes than zlib's.
+
+namespace {
+
+using kivtest::CraftedStream;
+
+Bytes drainAll(kiv::DecodingReader& r, int step) {
+    Bytes got;
+    std::vector<uint8_t> buf(static_cast<size_t>(step));
+    for (int n; (n = r.read(buf.data(), step)) > 0;) got.insert(got.end(), buf.data(), buf.data() + n);
+    return got;
+}
+
+}  // namespace
+
+TEST(InflateEngines, EndWhereZlibEndsWithZlibsBytes) {
+    const std::vector<CraftedStream> streams = kivtest::craftedZlibStreams();
+    for (const Codec engine : {Codec::Whole, Codec::Stream}) {
+        if (!built(engine)) continue;
+        for (const CraftedStream& c : streams) {
+            kivtest::MemoryReader whole(c.stream);
+            kiv::GZReader zlib(&whole, 0);
+            const Bytes expected = drainAll(zlib, 4096);
+            for (const int chunk : {0, 1, 7}) {
+                for (const int step : {1, 5000, 300000}) {
+                    kivtest::MemoryReader source(c.stream, chunk);
+                    InflateReader r(&source, 0, engine == Codec::Whole ? InflateReader::Engine::Whole
+                                                                       : InflateReader::Engine::Stream,
+                                    c.stream.size(), 2 << 20);
+                    const Bytes got = drainAll(r, step);
+                    ASSERT_EQ(expected.size(), got.size()) << c.name << ", " << codecName({engine, 0})
+                                                           << ", chunk " << chunk << ", reads of " << step;
+                    ASSERT_EQ(expected, got) << c.name;
+                    // Only the plain stream stays with ISA-L; libdeflate
+                    // also takes the lone and the missing distance code,
+                    // failing at an unused codeword as zlib does.
+                    const bool kept = c.name == "valid" ||
+                                      (engine == Codec::Whole && (c.name == "one distance code" ||
+                                                                  c.name == "no distance codes" ||
+                                                                  c.name == "300 KB, then one distance code"));
+                    EXPECT_EQ(kept, r.engine() != InflateReader::Engine::Zlib) << c.name;
+                }
+            }
+        }
+    }
+}
+
+// The whole-stream engine trusts the catalogue's sizes only as far as they
+// hold: a stored size too short for the stream, or a size short of what it
+// decodes to, leave the stream to zlib, which reads on as far as it goes.
+TEST(InflateEngines, WholeStreamSizesThatDoNotHoldGoToZlib) {
+    if (!built(Codec::Whole)) GTEST_SKIP() << "engine not in this build";
+    const Bytes data = pseudoText(100000, 31);
+    const Bytes stream = deflateBytes(data);
+    Bytes file = stream;
+    const Bytes after = pseudoText(5000, 32);
+    file.insert(file.end(), after.begin(), after.end());
+    const struct {
+        uint64_t storedSize, size;
+        bool zlib;
+    } cases[] = {{stream.size(), data.size(), false},
+                 {file.size(), data.size() + 1, false},  // bytes after the stream are ignored
+                 {stream.size() - 1, data.size(), true},
+                 {stream.size(), data.size() - 1, true}};
+    for (const auto& k : cases) {
+        kivtest::MemoryReader source(file, 3);
+        InflateReader r(&source, 0, InflateReader::Engine::Whole, k.storedSize, k.size);
+        EXPECT_EQ(data, drainAll(r, 4096)) << k.storedSize << " " << k.size;
+        EXPECT_EQ(k.zlib, r.engine() == InflateReader::Engine::Zlib) << k.storedSize << " " << k.size;
+    }
+}

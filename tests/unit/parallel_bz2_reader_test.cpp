@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "archive/header_reader.h"
 #include "readers/bz2_reader.h"
+#include "readers/decoder_choice.h"
 #include "readers/decoding_workers.h"
 #include "readers/parallel_bz2_reader.h"
 #include "tests/support/memory_reader.h"
@@ -127,10 +127,8 @@ TEST(ParallelBZ2Reader, WorkersComeFromOneBudget) {
     const Bytes stream = kivtest::bzip2Compress(words(450000, 3), 1);
     kivtest::MemoryReader source(stream);
     const auto engine = [&](uint64_t decoded, bool sized) {
-        kiv::StreamSizes sizes;
-        sizes.decoded = decoded;
-        sizes.stored = stream.size();
-        auto r = kiv::makeDecodingReader('y', &source, 0, sized ? &sizes : nullptr);
+        const kiv::PackedExtent extent{stream.size(), decoded};
+        auto r = kiv::makeDecodingReader('y', &source, 0, sized ? &extent : nullptr);
         return dynamic_cast<kiv::ParallelBZ2Reader*>(r.get()) != nullptr;
     };
     EXPECT_TRUE(engine(450000, true));

@@ -4,7 +4,7 @@
     check_pe.py FILE --arch i386|x86-64
 
 Reads the PE headers directly and checks: the machine and PE32/PE32+ form,
-that it is a DLL, that it exports exactly the fourteen plug-in functions under
+that it is a DLL, that it exports exactly the fifteen plug-in functions under
 their plain names, that it imports Windows system DLLs only, and that the
 password dialog (RT_DIALOG 101) is a classic template with the styles,
 geometry, caption, font and four controls the dialog needs.
@@ -16,7 +16,8 @@ import sys
 EXPORTS = sorted(["OpenArchive", "ReadHeader", "ProcessFile", "CloseArchive",
                   "SetChangeVolProc", "SetProcessDataProc", "GetPackerCaps",
                   "OpenArchiveW", "ReadHeaderEx", "ReadHeaderExW", "ProcessFileW",
-                  "SetChangeVolProcW", "SetProcessDataProcW", "PackSetDefaultParams"])
+                  "SetChangeVolProcW", "SetProcessDataProcW", "PackSetDefaultParams",
+                  "GetBackgroundFlags"])
 # DLLs every Windows installation has. Anything else (the gcc, C++, thread,
 # zlib or bzip2 runtimes) would have to be shipped beside the plug-in.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "ws2_32.dll",
@@ -192,7 +193,7 @@ def main():
     nfuncs, names = pe.exports()
     print("      exports: " + " ".join(names))
     expect(sorted(names) == EXPORTS and nfuncs == len(EXPORTS),
-           "exactly the fourteen plain export names (%d functions)" % nfuncs)
+           "exactly the fifteen plain export names (%d functions)" % nfuncs)
 
     dlls = pe.imports()
     print("      imports: " + " ".join(dlls))

@@ -141,6 +141,7 @@ struct Plugin {
     tSetChangeVolProcWProc setChangeVolW = nullptr;
     tSetProcessDataProcWProc setProcessDataW = nullptr;
     tPackSetDefaultParamsProc setDefaultParams = nullptr;
+    tGetBackgroundFlagsProc backgroundFlags = nullptr;
 };
 
 template <typename T>
@@ -173,6 +174,7 @@ bool load(Plugin& p, const std::string& path) {
     lookUp(p.module, "SetChangeVolProcW", p.setChangeVolW);
     lookUp(p.module, "SetProcessDataProcW", p.setProcessDataW);
     lookUp(p.module, "PackSetDefaultParams", p.setDefaultParams);
+    lookUp(p.module, "GetBackgroundFlags", p.backgroundFlags);
     return true;
 }
 
@@ -420,6 +422,83 @@ void legacyNamesAndSettingsPlaces(Plugin& p, const std::string& scratch, const s
     FreeLibrary(b.module);
 }
 
+// More archives open at once than the two slots hold, as background
+// unpacking opens them: narrow and wide opens beyond the slots get
+// contexts of their own, each calling its own callbacks; closing them
+// leaves the slots' kept contexts as they were.
+void backgroundContexts(Plugin& p, const std::string& scratch) {
+    const uint32_t t = 1000000000;
+    int result = 0;
+    const std::string slotArc = scratch + "slot.kiv";
+    CHECK(writeFile(slotArc, makeArchive("08", {{"kept.txt", "kept", t}})));
+    int r0 = -1, r1 = -1;
+    void* slot0 = openArchive(p, slotArc, r0);
+    void* slot1 = openArchiveW(p, widen(slotArc), r1);
+    CHECK(slot0 != nullptr && slot1 != nullptr && slot0 != slot1);
+    struct Extra {
+        std::string path, name, data;
+        bool wide;
+        void* handle = nullptr;
+    };
+    std::vector<Extra> extras;
+    for (int i = 0; i < 3; ++i) {
+        Extra e{scratch + "extra" + std::to_string(i) + ".kiv", "e" + std::to_string(i) + ".txt",
+                std::string(5000 + 3000 * i, char('a' + i)), i != 1};
+        CHECK(writeFile(e.path, makeArchive("08", {{e.name, e.data, t}})));
+        e.handle = e.wide ? openArchiveW(p, widen(e.path), result) : openArchive(p, e.path, result);
+        CHECK_EQ_INT(result, 0);
+        CHECK(e.handle != nullptr && e.handle != slot0 && e.handle != slot1);
+        for (const Extra& other : extras) CHECK(e.handle != other.handle);
+        extras.push_back(e);
+    }
+    g_progressCalls = 0;
+    g_wideProgressCalls = 0;
+    for (Extra& e : extras) {
+        if (!e.handle) continue;
+        const std::string dest = scratch + "out-" + e.name;
+        if (e.wide) {
+            p.setProcessDataW(e.handle, wideProgress);
+            static tHeaderDataExW w;
+            CHECK_EQ_INT(p.readHeaderExW(e.handle, &w), 0);
+            CHECK(wideName(w) == widen(e.name));
+            std::wstring wideDest = widen(dest);
+            CHECK_EQ_INT(p.processFileW(e.handle, PK_EXTRACT, nullptr, &wideDest[0]), 0);
+            CHECK(g_wideProgressName == wideDest);
+        } else {
+            p.setProcessData(e.handle, countProgress);
+            tHeaderData hd = {};
+            CHECK_EQ_INT(p.readHeader(e.handle, &hd), 0);
+            CHECK(std::string(hd.FileName) == e.name);
+            CHECK_EQ_INT(p.processFile(e.handle, PK_EXTRACT, nullptr, const_cast<char*>(dest.c_str())), 0);
+        }
+        std::string text;
+        CHECK(readFile(dest, text) && text == e.data);
+    }
+    CHECK_EQ_INT(g_progressCalls, 2);      // 8000 bytes: one call per 4 KiB started
+    CHECK_EQ_INT(g_wideProgressCalls, 5);  // 5000 and 11000 bytes
+    for (Extra& e : extras)
+        if (e.handle) CHECK_EQ_INT(p.close(e.handle), 0);
+    // A closed extra context is gone, not parked.
+    tHeaderData hd = {};
+    if (extras[0].handle) CHECK_EQ_INT(p.readHeader(extras[0].handle, &hd), 10);
+    CHECK_EQ_INT(p.readHeader(slot0, &hd), 0);
+    CHECK(std::string(hd.FileName) == "kept.txt");
+    p.close(slot0);
+    p.close(slot1);
+    CHECK(openArchive(p, slotArc, result) == slot0);
+    CHECK(openArchiveW(p, widen(slotArc), result) == slot1);
+    // At most 32 open at once; the 33rd is refused with 11.
+    std::vector<void*> many = {slot0, slot1};
+    for (int i = 0; i < 30; ++i) {
+        many.push_back(openArchive(p, slotArc, result));
+        CHECK(many.back() != nullptr);
+    }
+    CHECK(openArchive(p, slotArc, result) == nullptr);
+    CHECK_EQ_INT(result, 11);
+    for (void* handle : many)
+        if (handle) p.close(handle);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -451,6 +530,7 @@ int main(int argc, char** argv) {
     if (g_failures) return g_failures;
 
     CHECK_EQ_INT(p.caps(), 132);
+    CHECK_EQ_INT(p.backgroundFlags(), BACKGROUND_UNPACK);
 
     // A path that does not exist.
     int result = 0;
@@ -697,6 +777,7 @@ int main(int argc, char** argv) {
         if (narrowHandle) p.close(narrowHandle);
     }
 
+    backgroundContexts(p, scratch);
     legacyNamesAndSettingsPlaces(p, scratch, full, builtName ? builtName : "kiv.wcx64");
     std::printf("%s: %d failed checks\n", g_failures ? "FAIL" : "PASS", g_failures);
     return g_failures;
