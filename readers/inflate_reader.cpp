@@ -107,7 +107,7 @@ InflateReader::InflateReader(Reader* source, int64_t start, Engine engine, uint6
         state_.reset(static_cast<inflate_state*>(std::malloc(sizeof(inflate_state))));
         if (state_) {
             isal_inflate_init(state_.get());
-            state_->crc_flag = ISAL_ZLIB;
+            state_->crc_flag = ISAL_ZLIB_NO_HDR_VER;  // the header is read here, the trailer by ISA-L
             mode_ = Mode::Stream;
             setInput(inputBuffer(), 0);
         }
@@ -235,14 +235,22 @@ DecodingReader::Step InflateReader::serve() {
 DecodingReader::Step InflateReader::decodeStream() {
 #if KIV_HAVE_ISAL
     inflate_state& s = *state_;
-    // zlib refuses windows beyond 32 KiB, which ISA-L does not check.
-    if (!headerChecked_) {
-        if (s.avail_in == 0) return toZlib();
-        if ((s.next_in[0] >> 4) > 7) return toZlib();
-        headerChecked_ = true;
+    const unsigned inputBefore = s.avail_in;
+    // The two header bytes are read here, however they arrive, and ISA-L is
+    // given the deflate data alone: it takes windows beyond 32 KiB, which
+    // zlib refuses, and forgets a preset dictionary asked for when the
+    // header reaches it in two pieces (a fuzz finding), where zlib wants one.
+    // Any header but a plain one goes to zlib.
+    if (headerHave_ < 2) {
+        while (headerHave_ < 2 && s.avail_in > 0) {
+            header_[headerHave_++] = *s.next_in++;
+            --s.avail_in;
+        }
+        if (headerHave_ < 2) return s.avail_in != inputBefore ? Step::Ok : toZlib();
+        const unsigned cmf = header_[0], flg = header_[1];
+        if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (cmf * 256 + flg) % 31 != 0 || (flg & 0x20)) return toZlib();
     }
     uint8_t* const mark = s.next_out;
-    const unsigned inputBefore = s.avail_in;
     const int result = isal_inflate(&s);
     const uint64_t produced = static_cast<uint64_t>(s.next_out - mark);
     if (result != ISAL_DECOMP_OK) {

@@ -117,7 +117,8 @@ private:
         void operator()(inflate_state* s) const;
     };
     std::unique_ptr<inflate_state, FreeState> state_;
-    bool headerChecked_ = false;
+    uint8_t header_[2] = {0, 0};  // the zlib header, as it arrives
+    unsigned headerHave_ = 0;
     uint64_t delivered_ = 0;
     // Zlib after Stream: decoded bytes still to drop.
     uint64_t discard_ = 0;

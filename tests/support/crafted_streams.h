@@ -61,6 +61,13 @@ inline std::vector<CraftedStream> craftedZlibStreams() {
         add("valid", c, craftedBytes("ababa"));
         add("bad trailer", c, craftedBytes("ababb"));
         add("window beyond 32 KiB", c, craftedBytes("ababa"), 0x88);
+        // A preset dictionary asked for (FDICT, then its Adler-32): zlib
+        // wants the dictionary and delivers nothing.
+        Bytes z = c.zlib(craftedBytes("ababa"));
+        z[1] = static_cast<uint8_t>(0xC0 | 0x20);
+        z[1] = static_cast<uint8_t>(z[1] + (31 - (z[0] * 256 + z[1]) % 31) % 31);
+        z.insert(z.begin() + 2, {0x00, 0x00, 0x00, 0x01});
+        all.push_back({"preset dictionary", z});
     }
     {
         DeflateCraft c;  // 287 litlen codes: zlib allows 286
