@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, all made by the test archive
 // writer: every record kind, compression, terminator form and scrambling.
 //   kivfuzzseeds DIR   fills DIR/plugin, DIR/scrambled, DIR/catalogue,
-//                      DIR/reader, DIR/decoders and DIR/inflate
+//                      DIR/reader, DIR/decoders, DIR/inflate and DIR/bzip2
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -226,5 +226,25 @@ int main(int argc, char** argv) {
         }
     }
     inflateSeeds(root / "inflate");
+    // Streams of several small blocks (level 1): periodic text that packs
+    // tight, words, long runs (blocks decoding to megabytes), a stream
+    // cut short and one with bytes after its end.
+    {
+        std::string periodic, words, runs;
+        for (int i = 0; periodic.size() < 450000; ++i) periodic += "abcdefghij"[i % 10];
+        for (unsigned i = 0; words.size() < 420000; ++i) words += "w" + std::to_string(i * 7919u % 613u) + (i % 9 ? " " : "\n");
+        for (int i = 0; runs.size() < 3000000; ++i) runs += std::string(1000 + i % 3000, static_cast<char>('a' + i % 3));
+        int k = 0;
+        for (const std::string* t : {&periodic, &words, &runs}) {
+            const Bytes stream = bzip2Compress(Bytes(t->begin(), t->end()), 1);
+            for (uint8_t config : {0x00, 0x05, 0x0a, 0x3f, 0x40}) {
+                Bytes input = {config, static_cast<uint8_t>(k * 37 + config)};
+                input.insert(input.end(), stream.begin(), stream.end());
+                if (config == 0x0a) input.resize(input.size() - input.size() / 3);
+                if (config == 0x3f) input.insert(input.end(), stream.begin(), stream.begin() + 64);
+                save(root / "bzip2", "stream-" + std::to_string(k++), input);
+            }
+        }
+    }
     return 0;
 }

@@ -182,6 +182,11 @@ void removeFile(const Path& path);
 size_t maxPathBytes();
 constexpr size_t kMaxWidePath = 1024;
 
+// --- Processors ------------------------------------------------------------
+// Processors the system runs this process on (at least 1): how many decoding
+// threads can work at once.
+unsigned processorCount();
+
 // --- Beep ------------------------------------------------------------------
 // A simple beep. On POSIX it is silent; tests observe it through the count.
 void beep();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -343,6 +344,18 @@ bool replaceFile(const Path& from, const Path& to) { return std::rename(from.nar
 void removeFile(const Path& path) { std::remove(path.narrow().c_str()); }
 
 size_t maxPathBytes() { return PATH_MAX; }
+
+unsigned processorCount() {
+#if defined(__linux__)
+    // The processors this process may run on, which a container or a
+    // pinned host may keep below those online.
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<unsigned>(n) : 1u;
+}
 
 void beep() { ++beeps; }
 unsigned beepCount() { return beeps.load(); }

@@ -304,6 +304,12 @@ void removeFile(const Path& path) { removePath(path); }
 
 size_t maxPathBytes() { return MAX_PATH; }
 
+unsigned processorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1u;
+}
+
 void beep() {
     MessageBeep(0xFFFFFFFF);
     ++g_beeps;

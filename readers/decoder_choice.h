@@ -1,6 +1,7 @@
 // The one place that decides which reader decodes stored data: by the
-// archive's compression code, and for zlib data by what the catalogue says
-// of the entry (see InflateReader).
+// archive's compression code, and by what the catalogue says of the entry:
+// for zlib data its sizes pick the engine (see InflateReader), for bzip2 data
+// they decide whether blocks are decoded side by side (ParallelBZ2Reader).
 #pragma once
 
 #include <cstdint>
@@ -31,7 +32,9 @@ struct DecoderCache {
 // view, 'p'/'z' zlib, 'y' bzip2) over `source` from `start`. `extent` is the
 // entry's when the data is an entry's (null for the catalogue); `cache` may
 // be null. Throws ReaderError, "Unsupported compression format!" for other
-// codes.
+// codes. With an entry's extent, bzip2 data of at least four blocks is
+// decoded on the process's decoding workers while any are free; without one
+// (the catalogue) bzip2 is decoded on the calling thread.
 std::unique_ptr<Reader> makeDecodingReader(uint8_t code, Reader* source, int64_t start,
                                            const PackedExtent* extent = nullptr, DecoderCache* cache = nullptr);
 

@@ -13,7 +13,7 @@ build="${KIV_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(plugin scrambled catalogue reader decoders inflate)
+[[ ${#targets[@]} -gt 0 ]] || targets=(plugin scrambled catalogue reader decoders inflate bzip2)
 jobs="${KIV_FUZZ_JOBS:-$(nproc)}"
 
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DKIV_FUZZ=ON -DKIV_BUILD_BENCH=OFF \

@@ -13,7 +13,7 @@ packages=(
   build-essential cmake pkg-config
   zlib1g-dev libbz2-dev nasm dpkg-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  binutils python3 unzip zip bzip2 time valgrind tzdata
+  binutils python3 unzip zip bzip2 lbzip2 time valgrind tzdata
   clang-14 libclang-rt-14-dev
   doublecmd-qt xvfb xdotool imagemagick
 )

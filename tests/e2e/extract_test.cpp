@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -635,6 +636,39 @@ TEST_F(ExtractTest, ZlibEntriesEndAsWithZlibWhicheverEngineDecodes) {
             else EXPECT_FALSE(fs::exists(outFile(name))) << name;
         }
     }
+}
+
+// bzip2 entries of many blocks go to the decoding workers: the same bytes
+// and progress, an abort midway that leaves nothing, damage that ends the
+// data early.
+TEST_F(ExtractTest, BzipEntryOfManyBlocks) {
+    const Bytes data = textLike(1500000, 83);  // 15 blocks of level 1
+    ArchiveWriter w;
+    w.compression('y').bzip2Level(1).file("big", data);
+    const std::string archive = save(w);
+
+    EXPECT_EQ(0, extractTo(archive, "big", outFile("big")));
+    EXPECT_TRUE(data == readFile(outFile("big")));
+    const std::vector<int> sizes = progress.sizes();
+    ASSERT_EQ((data.size() + 4095) / 4096, sizes.size());
+    EXPECT_TRUE(std::all_of(sizes.begin(), sizes.end() - 1, [](int n) { return n == 4096; }));
+    std::remove(outFile("big").c_str());
+
+    progress = ProgressLog();
+    progress.abortAtCall = 100;
+    EXPECT_EQ(21, extractTo(archive, "big", outFile("big")));
+    EXPECT_EQ(100u, progress.calls.size());
+    EXPECT_TRUE(folderContents(out).empty());
+
+    Bytes bytes = readFile(archive);
+    const size_t start = 16 + w.layout().dataOffsets.at(0);
+    bytes.at(start + (bytes.size() - start) / 2) ^= 0x08;  // inside a middle block
+    writeFile(archive, bytes);
+    progress = ProgressLog();
+    EXPECT_EQ(12, extractTo(archive, "big", outFile("big")));
+    EXPECT_GT(progress.total(), 0);
+    EXPECT_LT(progress.total(), static_cast<int>(data.size()));
+    EXPECT_TRUE(folderContents(out).empty());
 }
 
 // ---------------------------------------------------------------------------

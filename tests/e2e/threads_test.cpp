@@ -130,8 +130,12 @@ TEST_F(ThreadsTest, SixThreadsSeeWhatOneThreadSees) {
     s.tail = digits(3);
     scrambled.scramble(s);
 
-    const std::vector<std::string> archives = {save(zipped, "z.kiv"), save(packed, "y.kiv"),
-                                               save(scrambled, "s.kiv")};
+    std::vector<std::string> archives = {save(zipped, "z.kiv"), save(packed, "y.kiv"), save(scrambled, "s.kiv")};
+    // Long enough to be decoded on the decoding workers, which the threads'
+    // extractions share.
+    ArchiveWriter blocks;
+    blocks.compression('y').bzip2Level(1).file("long.txt", text(450000, "echo"), 1300000000).file("b", "y");
+    archives.push_back(save(blocks, "blocks.kiv"));
     host->setPassword(s.password.c_str());
 
     // What one thread alone sees, for both parities.

@@ -43,6 +43,7 @@ ArchiveWriter::ArchiveWriter() = default;
 
 ArchiveWriter& ArchiveWriter::version(const std::string& v) { version_ = v; return *this; }
 ArchiveWriter& ArchiveWriter::compression(uint8_t code) { compression_ = code; return *this; }
+ArchiveWriter& ArchiveWriter::bzip2Level(int level) { bzip2Level_ = level; return *this; }
 ArchiveWriter& ArchiveWriter::headerString(const std::string& s) { headerString_ = s; return *this; }
 ArchiveWriter& ArchiveWriter::flags(uint8_t f) { flags_ = f; return *this; }
 ArchiveWriter& ArchiveWriter::sliceFlag(uint8_t c) { sliceFlag_ = c; return *this; }
@@ -78,7 +79,7 @@ bool ArchiveWriter::compressed() const {
 }
 
 Bytes ArchiveWriter::compressStream(const Bytes& plain) const {
-    return compression_ == 'y' ? bzip2Compress(plain) : zlibCompress(plain);
+    return compression_ == 'y' ? bzip2Compress(plain, bzip2Level_) : zlibCompress(plain);
 }
 
 Bytes ArchiveWriter::encodeTerminator(uint64_t catalogueOffset) const {

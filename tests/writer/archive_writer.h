@@ -28,7 +28,7 @@ Bytes encodeNumber(uint64_t value, unsigned valueBytes = 4, uint8_t extraLowBits
 
 // zlib / bzip2 streams of `data` (whole streams, as the archive stores them).
 Bytes zlibCompress(const Bytes& data);
-Bytes bzip2Compress(const Bytes& data);
+Bytes bzip2Compress(const Bytes& data, int level = 9);
 // A zlib stream of head, `copies` times unit, then tail, made in time for a
 // few units whatever the count: stand-in for a catalogue that expands a
 // thousandfold. Throws std::runtime_error if the units cannot be repeated.
@@ -126,6 +126,7 @@ public:
     // Archive-wide settings.
     ArchiveWriter& version(const std::string& v);        // default "08"
     ArchiveWriter& compression(uint8_t code);            // 'n' (default), 'z', 'p', 'y' or any byte
+    ArchiveWriter& bzip2Level(int level);                // 1-9 (default 9): blocks of level x 100,000 bytes
     ArchiveWriter& headerString(const std::string& s);   // default ""
     ArchiveWriter& flags(uint8_t f);                     // default 0; scramble() sets 0x20
     ArchiveWriter& sliceFlag(uint8_t c);                 // default 'T'
@@ -241,6 +242,7 @@ private:
     std::vector<Item> items_;
     std::string version_ = "08";
     uint8_t compression_ = 'n';
+    int bzip2Level_ = 9;
     std::string headerString_;
     uint8_t flags_ = 0;
     uint8_t sliceFlag_ = 'T';

@@ -91,13 +91,13 @@ Bytes zlibCompress(const Bytes& data) {
     return out;
 }
 
-Bytes bzip2Compress(const Bytes& data) {
+Bytes bzip2Compress(const Bytes& data, int level) {
     // bzip2's documented worst case: 1% larger plus 600 bytes.
     unsigned length = static_cast<unsigned>(data.size() + data.size() / 100 + 600);
     Bytes out(length);
     if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
                                  const_cast<char*>(reinterpret_cast<const char*>(source(data))),
-                                 static_cast<unsigned>(data.size()), 9, 0, 0) != BZ_OK)
+                                 static_cast<unsigned>(data.size()), level, 0, 0) != BZ_OK)
         throw std::runtime_error("bzip2Compress: BZ2_bzBuffToBuffCompress failed");
     out.resize(length);
     return out;
