@@ -71,10 +71,12 @@ stop_dc() {  # ends the running Double Commander; leaves its status in dc_status
   dc_pid=""
 }
 overlap_pids=()
+sampler_pid=""
 cleanup() {
   stop_dc
   local p
   for p in "${overlap_pids[@]}"; do kill "$p" 2>/dev/null; done
+  [[ -n "$sampler_pid" ]] && kill "$sampler_pid" 2>/dev/null
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   xvfb_pid=""
 }
@@ -102,9 +104,9 @@ if ! "$maker" "$work/arc-plain/plain.kiv" "$work/arc-scrambled/scrambled.kiv" \
 fi
 note "$(wc -l <"$work/expected.txt") entries per archive; Double Commander $(dpkg-query -W -f='${Version}' doublecmd-qt 2>/dev/null)"
 # The archives of the overlapping copy-outs take a while to write: they are
-# written while the first stages run. The first must keep a copy-out busy
-# well past the start of the second (256 MiB of bzip2 data), the second for
-# seconds of its own (96 MiB).
+# written while the first stages run. Both copy-outs are paused early, so
+# each must still have seconds of writing left when they are resumed
+# (256 and 96 MiB of bzip2 data, after their small files).
 overlap_arcs="$work/arc-overlap"
 overlap_out="$work/out-overlap"
 mkdir -p "$overlap_arcs" "$overlap_out"/{first,second,third}
@@ -432,15 +434,16 @@ legacy_stages
 # --- two copy-outs at once, and a third archive listed meanwhile ------------
 # The plug-in says it unpacks in the background (GetBackgroundFlags), so
 # Double Commander runs each copy-out on a thread of its own, each with its
-# own progress window "N% Extracting". While the long copy-out of first.kiv
-# runs, the other panel moves to a folder of its own and second.kiv is
-# copied out into it; while both run, third.kiv is listed in the panel:
-# three archives open at once, more than the plug-in's two slots.
+# own progress window "N% Extracting". The first copy-out (first.kiv) is
+# paused from its progress window in the middle of its archive, which holds
+# its thread inside the plug-in; the second (second.kiv, into a folder of its
+# own) must write meanwhile: a host that ran plug-in copy-outs one after the
+# other would keep it waiting. The second is paused too, third.kiv is listed
+# in the panel (three archives open at once, more than the plug-in's two
+# slots), and both copy-outs are resumed together. Pausing makes the overlap
+# independent of how fast the machine is.
 extracting() {  # ids of the visible progress windows of copy-outs
   visible_windows | awk -F'\t' '$2 ~ /Extracting/ { print $1 }'
-}
-running() {  # how many of them are not waiting for another to finish
-  visible_windows | awk -F'\t' '$2 ~ /Extracting/ && $2 !~ /Waiting/' | wc -l
 }
 messages() {  # names of visible windows besides the main one and progress windows
   visible_windows | awk -F'\t' -v main="$main_win" '$1 != main && $2 !~ /Extracting/ { print $2 }'
@@ -451,11 +454,54 @@ keys() {  # presses the keys in turn, in the main window
   for k in "$@"; do xdotool key "$k"; sleep 0.3; done
 }
 entries() { find "$1" -mindepth 1 2>/dev/null | wc -l; }
+bytes() { du -sb "$1" 2>/dev/null | cut -f1; }
 ms() { echo $(($(date +%s%N) / 1000000)); }
+mib() { echo $(($1 / 1048576)); }
+# The progress windows open one over the other, and Double Commander keeps
+# them where it put them: the one to click is raised first.
+click_in() {  # window dx dy
+  local X Y
+  xdotool windowraise "$1" 2>/dev/null
+  sleep 0.2
+  eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)" || return 1
+  xdotool mousemove $((X + $2)) $((Y + $3)) click 1
+}
+pause_button() {  # window paused(1/0): clicks the progress window's pause button until it says so
+  local w="$1" want="$2" i
+  for i in 1 2 3; do
+    click_in "$w" 491 131 || return 1
+    sleep 0.4
+    if ((want)); then
+      [[ "$(xdotool getwindowname "$w" 2>/dev/null)" == *Paused* ]] && return 0
+    else
+      [[ "$(xdotool getwindowname "$w" 2>/dev/null)" != *Paused* ]] && return 0
+    fi
+  done
+  return 1
+}
+wait_for() {  # tenths command...: runs the command every 0.1 s until it succeeds
+  local n="$1" i
+  shift
+  for ((i = 0; i < n; i++)); do
+    "$@" && return 0
+    alive || return 1
+    sleep 0.1
+  done
+  return 1
+}
+has_entries() { (($(entries "$1") > 0)); }
+wrote_since() { (($(bytes "$1") >= $2 + 4194304)); }
+second_window() { w2="$(extracting | grep -vx "$w1" | head -n1)"; [[ -n "$w2" ]]; }
+sample_sizes() {  # dir1 dir2 log: "ms bytes1 bytes2" every 0.1 s until killed
+  while :; do
+    printf '%s %s %s\n' "$(ms)" "$(bytes "$1")" "$(bytes "$2")" >>"$3"
+    sleep 0.1
+  done
+}
 overlap_stage() {
   echo "== two copy-outs at once in Double Commander, a third archive listed meanwhile"
-  local p st=0 i w X Y both=0 together=0 third_listed=0 listed_at=0 shown=0 now prev=0
-  local state1 state2 last1="" last2="" stable=0 others="" total1 total2
+  local p st=0 i w1="" w2="" s1 s2 together=0 stable=0 others="" total1 total2
+  local state1 state2 last1="" last2="" samples="$work/overlap-sizes.log"
   for p in "${overlap_pids[@]}"; do wait "$p" || st=1; done
   overlap_pids=()
   "$maker" --many "$overlap_arcs/third.kiv" "$work/expected-third.txt" 3 10 0 3 >"$work/maker-third.log" 2>&1 || st=1
@@ -475,46 +521,64 @@ overlap_stage() {
   sleep 1.5
   alive || { crashed "the listing (first)"; return 1; }
   start_copy first || { stop_dc; return 1; }
-  for i in $(seq 75); do
-    [[ -n "$(extracting)" ]] && break
+  if ! wait_for 150 has_entries "$overlap_out/first" || ! w1="$(extracting | head -n1)" || [[ -z "$w1" ]]; then
     alive || { crashed "the copy (first)"; return 1; }
-    sleep 0.2
-  done
+    bad "the first copy-out starts with a progress window"; shot "failure-overlap"; stop_dc; return 1
+  fi
+  if ! pause_button "$w1" 1; then
+    bad "the first copy-out pauses from its progress window"; shot "failure-overlap"; stop_dc; return 1
+  fi
+  s1=$(bytes "$overlap_out/first")
   # The other panel into out-overlap/second; this panel out of first.kiv
   # and into second.kiv; its copy-out goes into the other panel's folder.
   keys Tab BackSpace Down Return Tab BackSpace Down Return
   sleep 1.5
   alive || { crashed "the listing (second)"; return 1; }
-  note "the first copy-out has written $(entries "$overlap_out/first") of $total1 entries ($(du -sm "$overlap_out/first" | cut -f1) MiB) when the second is started"
   start_copy second || { stop_dc; return 1; }
+  s2=0
+  if wait_for 300 wrote_since "$overlap_out/second" 0 && second_window; then
+    s2=$(bytes "$overlap_out/second")
+    if (($(bytes "$overlap_out/first") == s1)); then
+      ok "the second copy-out writes while the first is paused inside the plug-in ($(mib "$s2") MiB, the first at $(mib "$s1") MiB)"
+    else
+      bad "the first copy-out stays paused ($(mib "$s1") MiB, now $(mib "$(bytes "$overlap_out/first")") MiB)"
+    fi
+  else
+    alive || { crashed "the overlapping copy-outs"; return 1; }
+    bad "the second copy-out writes while the first is paused ($(entries "$overlap_out/second") of $total2 entries in 30 s; windows: $(visible_windows | cut -f2 | paste -sd'|'))"
+    shot "failure-overlap"; stop_dc; return 1
+  fi
+  if ! pause_button "$w2" 1; then
+    bad "the second copy-out pauses from its progress window"; shot "failure-overlap"; stop_dc; return 1
+  fi
+  # This panel out of second.kiv and into third.kiv, with both copy-outs
+  # holding their archives open.
+  keys BackSpace End Return
+  sleep 1.5
+  alive || { crashed "the listing (third)"; return 1; }
+  shot "panel-third"
+  others="$(messages)"
+  if [[ -n "$others" ]]; then
+    bad "third.kiv is listed while both copy-outs hold their archives: window \"$(paste -sd'|' <<<"$others")\" (panel-third.png)"
+  else
+    ok "third.kiv is listed without a message while both copy-outs hold their archives (panel-third.png)"
+  fi
+  # Both resumed at once; their sizes are sampled on the side, so that
+  # driving the windows and taking the screenshot leave no gap.
+  : >"$samples"
+  sample_sizes "$overlap_out/first" "$overlap_out/second" "$samples" &
+  sampler_pid=$!
+  pause_button "$w1" 0 && pause_button "$w2" 0 ||
+    bad "both copy-outs resume from their progress windows"
+  note "both resumed: $(visible_windows | awk -F'\t' '$2 ~ /Extracting/ { print $2 }' | paste -sd'|')"
+  # "To panel" docks the first in the main window, where it shows beside the
+  # second's window.
+  click_in "$w1" 35 131
+  sleep 0.5
+  shot "copy-overlap"
   for i in $(seq 600); do
     sleep 0.2
     alive || { crashed "the overlapping copy-outs"; return 1; }
-    if ((!both)) && (($(running) >= 2)); then
-      both=1
-      note "two copy-outs running after $((i / 5)) s: $(visible_windows | awk -F'\t' '$2 ~ /Extracting/ { print $2 }' | paste -sd'|')"
-      # The progress windows open one over the other: "To panel" docks them
-      # in the main window, where both show.
-      for p in 1 2; do
-        w="$(extracting | head -n1)"
-        [[ -n "$w" ]] || break
-        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || break
-        xdotool mousemove $((X + 35)) $((Y + 131)) click 1
-        sleep 0.7
-      done
-      shot "copy-overlap"
-    fi
-    if ((!third_listed && (both || i >= 25))); then
-      # This panel out of second.kiv and into third.kiv.
-      keys BackSpace End Return
-      third_listed=1
-      listed_at=$(ms)
-    fi
-    if ((third_listed && !shown && $(ms) - listed_at >= 1500)); then
-      shown=1
-      note "third.kiv listed while the copy-outs have written $(entries "$overlap_out/first") of $total1 and $(entries "$overlap_out/second") of $total2 entries"
-      shot "panel-third"
-    fi
     state1="$(tree_state "$overlap_out/first")"
     state2="$(tree_state "$overlap_out/second")"
     if [[ "$state1" == "$last1" && "$state2" == "$last2" ]]; then
@@ -522,34 +586,33 @@ overlap_stage() {
     else
       stable=0
     fi
-    # Time in which both folders grew, counting at most half a second from
-    # one look to the next: one copy-out ending and the other starting
-    # between two looks is not running at the same time.
-    now=$(ms)
-    if [[ -n "$last1" && "$state1" != "$last1" && "$state2" != "$last2" ]]; then
-      together=$((together + (now - prev < 500 ? now - prev : 500)))
-    fi
-    prev=$now
     last1="$state1" last2="$state2"
     others="$(messages)"
     # A window left while nothing changes is a question or an error.
     [[ -n "$others" ]] && ((stable >= 25)) && break
-    ((shown && stable >= 10)) && [[ -z "$others$(extracting)" ]] &&
+    ((stable >= 10)) && [[ -z "$others$(extracting)" ]] &&
       (($(entries "$overlap_out/first") >= total1 && $(entries "$overlap_out/second") >= total2)) && break
   done
-  note "both folders grew at the same time for $(awk -v t="$together" 'BEGIN { printf "%.1f", t / 1000 }') s"
-  if ((both && together >= 1500)); then
+  kill "$sampler_pid" 2>/dev/null
+  wait "$sampler_pid" 2>/dev/null
+  sampler_pid=""
+  # Time in which both folders grew from one sample to the next, counting at
+  # most half a second for a gap between samples.
+  together=$(awk 'NR > 1 && $2 > b1 && $3 > b2 { d = $1 - t; together += d < 500 ? d : 500 }
+                  { t = $1; b1 = $2; b2 = $3 } END { print together + 0 }' "$samples")
+  note "after the resume both folders grew at the same time for $(awk -v t="$together" 'BEGIN { printf "%.1f", t / 1000 }') s ($(wc -l <"$samples") samples)"
+  if ((together >= 1000)); then
     ok "two copy-outs run at the same time, each from its own archive into its own folder (copy-overlap.png)"
   else
-    bad "two copy-outs run at the same time (two progress windows running at once: $both; both folders growing for $together ms)"
+    bad "two copy-outs run at the same time (both folders growing for $together ms after the resume)"
   fi
   if [[ -n "$others" ]]; then
     bad "the overlapping copy-outs end without a message: window \"$(paste -sd'|' <<<"$others")\" (failure-overlap.png)"
     shot "failure-overlap"
   elif ((stable < 10)) || [[ -n "$(extracting)" ]]; then
     bad "the overlapping copy-outs finish within 120 s"; shot "failure-overlap"
-  elif ((shown)); then
-    ok "the overlapping copy-outs and the listing of a third archive end without a message (panel-third.png)"
+  else
+    ok "the overlapping copy-outs end without a message"
   fi
   # What the panel listed of third.kiv is copied out too.
   keys Tab BackSpace End Return Tab
