@@ -416,6 +416,12 @@ wine_ready() { # wine_ready BITS: empty when the runs can go, else why not
   if [ "$1" = 32 ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
     echo "32-bit Wine (wine32:i386) is not installed"; return
   fi
+  # The loader is itself a 32-bit program: a kernel without 32-bit support
+  # refuses it (126) before Wine says anything.
+  if [ "$1" = 32 ]; then
+    "$loader" --version >/dev/null 2>&1
+    [ $? = 126 ] && { echo "this kernel cannot execute 32-bit code"; return; }
+  fi
   for f in "$b/$plugin" "$b/wcxhost.exe" "$b/inflate_baseline.exe"; do
     [ -f "$f" ] || { echo "$f is missing (scripts/build-windows.sh makes it)"; return; }
   done

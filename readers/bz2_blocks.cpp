@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -212,11 +213,52 @@ bool alignedStart(uint64_t fromBit, uint8_t head, uint8_t level, AlignedStart& o
     }
 }
 
+DecoderMemory::~DecoderMemory() {
+    for (Kept& k : kept_) std::free(k.p);
+}
+
+void* DecoderMemory::take(size_t bytes) {
+    for (Kept& k : kept_) {
+        if (k.p && !k.inUse && k.bytes == bytes) {
+            k.inUse = true;
+            return k.p;
+        }
+    }
+    for (Kept& k : kept_) {
+        if (k.inUse) continue;
+        std::free(k.p);
+        k = Kept{};
+        k.p = std::malloc(bytes);
+        if (!k.p) return nullptr;
+        k.bytes = bytes;
+        k.inUse = true;
+        return k.p;
+    }
+    return std::malloc(bytes);
+}
+
+void DecoderMemory::give(void* p) {
+    for (Kept& k : kept_) {
+        if (k.p == p) {
+            k.inUse = false;
+            return;
+        }
+    }
+    std::free(p);
+}
+
 UnitResult decodeUnit(const std::vector<uint8_t>& stream, uint64_t cap, BlockOutput& out,
-                      const std::atomic<bool>* cancel) {
+                      const std::atomic<bool>* cancel, DecoderMemory* memory) {
     out.pieces.clear();
     out.size = 0;
     bz_stream s{};
+    if (memory) {
+        s.opaque = memory;
+        s.bzalloc = [](void* m, int n, int size) {
+            return static_cast<DecoderMemory*>(m)->take(static_cast<size_t>(n) * static_cast<size_t>(size));
+        };
+        s.bzfree = [](void* m, void* p) { static_cast<DecoderMemory*>(m)->give(p); };
+    }
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return UnitResult::NoMemory;
     struct End {
         bz_stream& s;

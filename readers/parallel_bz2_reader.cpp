@@ -84,6 +84,7 @@ public:
 
 private:
     void work() {
+        bz2::DecoderMemory memory;
         for (;;) {
             std::shared_ptr<Job> job;
             {
@@ -94,7 +95,7 @@ private:
                 queue_.pop_front();
             }
             if (job->cancel.load()) job->result = bz2::UnitResult::Cancelled;
-            else job->result = bz2::decodeUnit(job->stream, cap_, job->output, &job->cancel);
+            else job->result = bz2::decodeUnit(job->stream, cap_, job->output, &job->cancel, &memory);
             // Only a large block is decoded again from its stretch.
             if (job->result != bz2::UnitResult::Large) std::vector<uint8_t>().swap(job->stream);
             {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "readers/bz2_blocks.h"
 #include "readers/bz2_reader.h"
 #include "readers/decoder_choice.h"
 #include "readers/decoding_workers.h"
@@ -136,4 +137,26 @@ TEST(ParallelBZ2Reader, WorkersComeFromOneBudget) {
     EXPECT_FALSE(engine(450000, false));
     kiv::WorkerLease all = kiv::WorkerLease::take(8);
     EXPECT_FALSE(engine(450000, true));
+}
+
+// A worker's decoder tables are handed out again, never while in use;
+// anything beyond the two kept goes back to the C library (leaks and double
+// frees show under the sanitizers).
+TEST(ParallelBZ2Reader, DecoderMemoryReusesOnlyFreedTables) {
+    kiv::bz2::DecoderMemory memory;
+    void* state = memory.take(64000);
+    void* table = memory.take(3600000);
+    void* extra = memory.take(64000);
+    ASSERT_TRUE(state && table && extra);
+    EXPECT_NE(extra, state);
+    memory.give(extra);
+    memory.give(state);
+    memory.give(table);
+    EXPECT_EQ(memory.take(3600000), table);
+    EXPECT_EQ(memory.take(64000), state);
+    memory.give(state);
+    void* other = memory.take(128);  // a size not kept takes the free place
+    ASSERT_NE(other, nullptr);
+    memory.give(other);
+    memory.give(table);
 }
