@@ -491,6 +491,7 @@ wait_for() {  # tenths command...: runs the command every 0.1 s until it succeed
 }
 has_entries() { (($(entries "$1") > 0)); }
 wrote_since() { (($(bytes "$1") >= $2 + 4194304)); }
+first_window() { w1="$(extracting | head -n1)"; [[ -n "$w1" ]]; }
 second_window() { w2="$(extracting | grep -vx "$w1" | head -n1)"; [[ -n "$w2" ]]; }
 sample_sizes() {  # dir1 dir2 log: "ms bytes1 bytes2" every 0.1 s until killed
   while :; do
@@ -521,9 +522,11 @@ overlap_stage() {
   sleep 1.5
   alive || { crashed "the listing (first)"; return 1; }
   start_copy first || { stop_dc; return 1; }
-  if ! wait_for 150 has_entries "$overlap_out/first" || ! w1="$(extracting | head -n1)" || [[ -z "$w1" ]]; then
+  # Its folders can be there before the progress window has its title.
+  if ! wait_for 150 has_entries "$overlap_out/first" || ! wait_for 100 first_window; then
     alive || { crashed "the copy (first)"; return 1; }
-    bad "the first copy-out starts with a progress window"; shot "failure-overlap"; stop_dc; return 1
+    bad "the first copy-out starts with a progress window ($(entries "$overlap_out/first") entries written; windows \"$(visible_windows | cut -f2 | paste -sd'|')\")"
+    shot "failure-overlap"; stop_dc; return 1
   fi
   if ! pause_button "$w1" 1; then
     bad "the first copy-out pauses from its progress window"; shot "failure-overlap"; stop_dc; return 1
