@@ -213,33 +213,27 @@ bool alignedStart(uint64_t fromBit, uint8_t head, uint8_t level, AlignedStart& o
     }
 }
 
-DecoderMemory::~DecoderMemory() {
-    for (Kept& k : kept_) std::free(k.p);
-}
-
 void* DecoderMemory::take(size_t bytes) {
     for (Kept& k : kept_) {
         if (k.p && !k.inUse && k.bytes == bytes) {
             k.inUse = true;
-            return k.p;
+            return k.p.get();
         }
     }
     for (Kept& k : kept_) {
         if (k.inUse) continue;
-        std::free(k.p);
-        k = Kept{};
-        k.p = std::malloc(bytes);
-        if (!k.p) return nullptr;
-        k.bytes = bytes;
-        k.inUse = true;
-        return k.p;
+        k.p.reset();  // the old one goes before the new one is asked for
+        k.p.reset(std::malloc(bytes));
+        k.bytes = k.p ? bytes : 0;
+        k.inUse = k.p != nullptr;
+        return k.p.get();
     }
     return std::malloc(bytes);
 }
 
 void DecoderMemory::give(void* p) {
     for (Kept& k : kept_) {
-        if (k.p == p) {
+        if (k.p.get() == p) {
             k.inUse = false;
             return;
         }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -82,18 +83,16 @@ enum class UnitResult {
 // ones in every worker's arena: some 15 MB more at the peak with 8 workers.
 class DecoderMemory {
 public:
-    DecoderMemory() = default;
-    ~DecoderMemory();
-    DecoderMemory(const DecoderMemory&) = delete;
-    DecoderMemory& operator=(const DecoderMemory&) = delete;
-
     // As malloc and free; null without memory.
     void* take(size_t bytes);
     void give(void* p);
 
 private:
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
     struct Kept {
-        void* p = nullptr;
+        std::unique_ptr<void, Free> p;
         size_t bytes = 0;
         bool inUse = false;
     };
